@@ -1,0 +1,26 @@
+// Values of the silent-mode command line: "/S", "/D=" client folder, "/user " monitor title.
+#pragma once
+
+#include <cstddef>
+
+#include "install/PathText.h"
+
+// Silent mode is chosen by "/S" anywhere in the command line (case-sensitive).
+bool IsSilentCommandLine(const char* commandLine);
+
+enum class ArgValue {
+    Absent,   // the switch is not on the command line
+    Found,    // value parsed into the buffer
+    TooLong,  // the value does not fit 259 characters; the buffer is left empty
+};
+
+// "/D=": the value runs to the next "/" or the end, trailing spaces dropped, and always ends
+// with "\" (appended when missing, also to an empty value). A folder that does not fit is
+// refused rather than cut: a cut path would name some other folder.
+ArgValue ParseClientFolder(const char* commandLine, char (&folder)[kPathBufferSize], size_t* valueLength);
+
+// "/user ": the value runs to the next "/" or the end, trailing spaces dropped. Without "/user "
+// the title is the command line up to its first "/", trimmed the same way (so "/S ..." gives
+// the empty title). `hadUser` tells which of the two rules applied. Over-long titles are refused.
+ArgValue ParseMonitorTitle(const char* commandLine, char (&title)[kPathBufferSize], bool* hadUser,
+                           size_t* valueLength);

@@ -1,0 +1,134 @@
+#include "install/PathText.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+int FindLastChar(const char* text, char ch) {
+    int found = -1;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsGbkLeadByte(c) && text[i + 1] != '\0') {
+            ++i;  // the trail byte is part of the character, never a separator
+            continue;
+        }
+        if (text[i] == ch) found = i;
+    }
+    return found;
+}
+
+int FindFirstSeparator(const char* text) {
+    for (int i = 0; text[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsGbkLeadByte(c) && text[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (text[i] == '\\' || text[i] == '/') return i;
+    }
+    return -1;
+}
+
+bool EndsWithChar(const char* text, char ch) {
+    int last = -1;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        last = i;
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (IsGbkLeadByte(c) && text[i + 1] != '\0') {
+            ++i;
+            last = -1;  // a double-byte character ends the text so far
+        }
+    }
+    return last >= 0 && text[last] == ch;
+}
+
+static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+size_t TrimBlanks(char* text) {
+    size_t start = 0;
+    while (text[start] != '\0' && IsBlank(text[start])) ++start;
+    size_t end = start + strlen(text + start);
+    while (end > start && IsBlank(text[end - 1])) --end;
+    size_t length = end - start;
+    memmove(text, text + start, length);
+    text[length] = '\0';
+    return length;
+}
+
+bool CopyBounded(char* dest, size_t destSize, const char* src) {
+    if (destSize == 0) return false;
+    size_t length = strlen(src);
+    if (length >= destSize) {
+        dest[0] = '\0';
+        return false;
+    }
+    memcpy(dest, src, length + 1);
+    return true;
+}
+
+bool AppendBounded(char* dest, size_t destSize, const char* src) {
+    size_t have = strlen(dest);
+    size_t add = strlen(src);
+    if (have + add >= destSize) return false;
+    memcpy(dest + have, src, add + 1);
+    return true;
+}
+
+bool FormatBounded(char* dest, size_t destSize, const char* format, ...) {
+    if (destSize == 0) return false;
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(dest, destSize, format, args);
+    va_end(args);
+    if (n < 0 || static_cast<size_t>(n) >= destSize) {
+        dest[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+size_t GbkSafePrefixLength(const char* text, size_t maxBytes) {
+    size_t i = 0;
+    while (text[i] != '\0') {
+        size_t step = (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
+        if (i + step > maxBytes) break;
+        i += step;
+    }
+    return i;
+}
+
+bool FirstPathComponent(char* out, size_t outSize, const char* path) {
+    if (outSize == 0) return false;
+    int sep = FindFirstSeparator(path);
+    size_t length = sep < 0 ? 0 : static_cast<size_t>(sep);
+    if (length >= outSize) {
+        out[0] = '\0';
+        return false;
+    }
+    memcpy(out, path, length);
+    out[length] = '\0';
+    return true;
+}
+
+bool IsContainedRelativePath(const char* path) {
+    if (path[0] == '\0' || path[0] == '\\' || path[0] == '/') return false;
+    size_t componentStart = 0;
+    for (size_t i = 0;; ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (c != '\0' && IsGbkLeadByte(c) && path[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (c == ':') return false;  // drive letter or alternate data stream
+        if (c == '\\' || c == '/' || c == '\0') {
+            size_t length = i - componentStart;
+            const char* component = path + componentStart;
+            // Windows ignores trailing dots and blanks, so ". ." or ".. " name the parent too.
+            size_t meaningful = length;
+            while (meaningful > 0 && (component[meaningful - 1] == '.' || component[meaningful - 1] == ' ')) --meaningful;
+            if (length > 0 && meaningful == 0) return false;
+            if (c == '\0') return true;
+            componentStart = i + 1;
+        }
+    }
+}

@@ -1,0 +1,40 @@
+// Text rules for GBK paths: lead-byte-aware separator scans, trimming, bounded copies.
+#pragma once
+
+#include <cstddef>
+
+// The platform's path limit: 259 characters and the terminator.
+constexpr size_t kPathBufferSize = 260;
+
+// A GBK lead byte; the byte after it is a trail byte, which may be 0x5C ('\\').
+inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Index of the last occurrence of the ASCII character ch in text, skipping trail bytes; -1 when none.
+int FindLastChar(const char* text, char ch);
+// Index of the first '\\' or '/' in text, skipping trail bytes; -1 when none.
+int FindFirstSeparator(const char* text);
+// True when the last character of text (not a trail byte) is ch.
+bool EndsWithChar(const char* text, char ch);
+
+// Removes space, tab, LF and CR from both ends, in place; returns the new length.
+size_t TrimBlanks(char* text);
+
+// Copies src into dest when it fits with its terminator; otherwise dest becomes empty and the
+// result is false. Never writes past destSize.
+bool CopyBounded(char* dest, size_t destSize, const char* src);
+// Appends src when the whole result fits; otherwise dest is unchanged and the result is false.
+bool AppendBounded(char* dest, size_t destSize, const char* src);
+// snprintf that reports truncation as false (dest then holds the empty text).
+bool FormatBounded(char* dest, size_t destSize, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Length of the longest prefix of text, at most maxBytes, that does not split a GBK character.
+size_t GbkSafePrefixLength(const char* text, size_t maxBytes);
+
+// The characters before the first separator ('\\' or '/'); the empty text when there is none or
+// the path starts with one. False (and out empty) when that component does not fit outSize.
+bool FirstPathComponent(char* out, size_t outSize, const char* path);
+
+// True for a relative path that stays inside the folder it is resolved against: not empty, no
+// drive or stream colon, no leading separator, and no "." or ".." component.
+bool IsContainedRelativePath(const char* path);

@@ -1,0 +1,14 @@
+// Opening the install log beside the program file: the one part of the log that needs Win32.
+#include "app/ProgramFile.h"
+#include "install/PathText.h"
+#include "report/InstallLog.h"
+
+bool InstallLog::Open(const char* name) {
+    char nameBuffer[kBufferSize] = {};
+    if (!CopyBounded(nameBuffer, sizeof(nameBuffer), name)) return false;
+    char program[kBufferSize];
+    if (!GetProgramFilePath(program, sizeof(program))) return false;
+    char path[kBufferSize];
+    if (!BuildPathBeside(program, nameBuffer, path)) return false;
+    return OpenPath(path);
+}

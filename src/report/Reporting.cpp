@@ -1,0 +1,79 @@
+// Status text, result codes and progress: to the dialog's controls, or to the monitor window.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/PatchDlg.h"
+#include "report/InstallLog.h"
+#include "report/MonitorProtocol.h"
+#include "report/ResultCodes.h"
+#include "ui/DialogIds.h"
+
+namespace {
+
+// The tag travels in wParam, which is pointer-sized; the launcher reads its low 32 bits.
+WPARAM TagParam(int32_t tag) { return static_cast<WPARAM>(static_cast<intptr_t>(tag)); }
+
+void SendCopyData(HWND monitor, int32_t tag, uint32_t data, const void* bytes, DWORD count) {
+    COPYDATASTRUCT cds;
+    cds.dwData = static_cast<ULONG_PTR>(data);
+    cds.cbData = count;
+    cds.lpData = const_cast<void*>(bytes);
+    SendMessageA(monitor, WM_COPYDATA, TagParam(tag), reinterpret_cast<LPARAM>(&cds));
+}
+
+}  // namespace
+
+void CPatchDlg::SetStatus(const char* text) {
+    {
+        CriticalSectionLock lock(statusLock);
+        statusText = text;
+    }
+    if (!monitorWnd && hwnd) PostMessageA(hwnd, WM_PATCH_STATUS, 0, 0);
+    InstallLog::WriteText(text);
+}
+
+std::string CPatchDlg::StatusText() const {
+    CriticalSectionLock lock(statusLock);
+    return statusText;
+}
+
+void CPatchDlg::ShowStatus() {
+    std::string text = StatusText();
+    SetDlgItemTextA(hwnd, IDC_STATUS, text.c_str());
+}
+
+void CPatchDlg::ReportResult(int32_t code) {
+    const char* message = ResultMessage(code);
+    if (!message) return;
+    SetStatus(message);
+    SendResultToMonitor(MonitorNumber(code));
+}
+
+void CPatchDlg::SendResultToMonitor(int32_t number) {
+    if (!monitorWnd) return;
+    InstallLog::Write("发送错误消息:%d", number);
+    std::string text = StatusText();
+    SendCopyData(monitorWnd, MONITOR_RESULT, static_cast<uint32_t>(number), text.c_str(),
+                 static_cast<DWORD>(text.size() + 1));
+}
+
+void CPatchDlg::SetProgressRange(int32_t lower, int32_t upper) {
+    progressRange = upper - lower;
+    if (monitorWnd) return;
+    SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
+}
+
+void CPatchDlg::SetProgress(int32_t position, bool phased, bool building) {
+    if (!monitorWnd) {
+        SendDlgItemMessageA(hwnd, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+        return;
+    }
+    int32_t percent = ProgressPercent(position, progressRange, phased, building);
+    SendCopyData(monitorWnd, MONITOR_PROGRESS, static_cast<uint32_t>(percent), nullptr, 0);
+}
+
+void CPatchDlg::RestoreButtons() {
+    if (monitorWnd) return;
+    EnableWindow(GetDlgItem(hwnd, IDC_BROWSE), TRUE);
+    EnableWindow(GetDlgItem(hwnd, IDC_CLOSE), TRUE);
+}
