@@ -27,12 +27,4 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
   grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
 fi
-# Wine's win32 MinGW compilers default to the win32 thread model; we need posix for std::mutex in tests.
-for t in i686 x86_64; do
-  for c in gcc g++; do
-    if [ -e "/usr/bin/$t-w64-mingw32-$c-posix" ]; then
-      :
-    fi
-  done
-done
 echo "deps: ok"

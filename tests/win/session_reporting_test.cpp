@@ -1,0 +1,219 @@
+// The session's reporting against real windows: a monitor window for silent mode, and a window
+// with the dialog's status, progress and button controls for dialog mode.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/PatchDlg.h"
+#include "report/MonitorProtocol.h"
+#include "ui/DialogIds.h"
+
+namespace {
+
+struct Received {
+    int32_t tag;
+    uint32_t data;
+    uint32_t cbData;
+    std::string bytes;
+};
+
+std::vector<Received> g_received;
+
+LRESULT CALLBACK MonitorProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_COPYDATA) {
+        const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        Received r{static_cast<int32_t>(wParam), static_cast<uint32_t>(cds->dwData), cds->cbData,
+                   std::string(static_cast<const char*>(cds->lpData ? cds->lpData : ""),
+                               cds->lpData ? cds->cbData : 0)};
+        g_received.push_back(r);
+        return TRUE;
+    }
+    return DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+// A top-level window that owns itself for the test's duration.
+class TestWindow {
+public:
+    TestWindow() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = MonitorProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VelSessionTestWindow";
+        RegisterClassA(&wc);
+        wnd_ = CreateWindowA("VelSessionTestWindow", "session test", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
+                             nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    ~TestWindow() { DestroyWindow(wnd_); }
+    HWND Get() const { return wnd_; }
+    HWND AddChild(const char* cls, int id, DWORD style = 0) {
+        return CreateWindowA(cls, "", WS_CHILD | WS_VISIBLE | style, 0, 0, 100, 20, wnd_,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+    }
+
+private:
+    HWND wnd_ = nullptr;
+};
+
+class SilentReporting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_received.clear();
+        ASSERT_NE(monitor_.Get(), nullptr);
+        session_.monitorWnd = monitor_.Get();
+    }
+    TestWindow monitor_;
+    CPatchDlg session_;
+};
+
+}  // namespace
+
+TEST_F(SilentReporting, ResultCarriesTheStatusTextWithItsTerminator) {
+    session_.ReportResult(-9995);
+    ASSERT_EQ(g_received.size(), 1u);
+    const char* message = "客户端已经是最新版本，无需执行更新";
+    EXPECT_EQ(g_received[0].tag, MONITOR_RESULT);
+    EXPECT_EQ(g_received[0].data, 506u);
+    EXPECT_EQ(g_received[0].cbData, strlen(message) + 1);
+    EXPECT_EQ(g_received[0].bytes, std::string(message, strlen(message) + 1));
+    EXPECT_EQ(session_.StatusText(), message);
+}
+
+TEST_F(SilentReporting, UnknownAndNonNegativeCodes) {
+    session_.ReportResult(0);
+    session_.ReportResult(3);
+    EXPECT_TRUE(g_received.empty());
+    session_.ReportResult(-5);
+    ASSERT_EQ(g_received.size(), 1u);
+    EXPECT_EQ(g_received[0].data, 10496u);
+    EXPECT_EQ(g_received[0].bytes, std::string("发生未知错误！", strlen("发生未知错误！") + 1));
+}
+
+TEST_F(SilentReporting, ProgressPercentagesAndRange) {
+    session_.SetProgress(5, false, false);  // range still 0
+    session_.SetProgressRange(0, 50);      // only records the width
+    session_.SetProgress(25, false, false);
+    session_.SetProgress(25, true, true);
+    session_.SetProgress(25, true, false);
+    session_.SetProgress(50, true, false);
+    ASSERT_EQ(g_received.size(), 5u);
+    const uint32_t expected[] = {0, 50, 5, 55, 100};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(g_received[i].tag, MONITOR_PROGRESS);
+        EXPECT_EQ(g_received[i].data, expected[i]);
+        EXPECT_EQ(g_received[i].cbData, 0u);
+    }
+    EXPECT_EQ(session_.progressRange, 50);
+}
+
+TEST_F(SilentReporting, HandleValueOneLosesMessagesWithoutHarm) {
+    session_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));
+    session_.ReportResult(-9999);
+    session_.SetProgress(1, false, false);
+    session_.RestoreButtons();
+    EXPECT_TRUE(g_received.empty());
+    EXPECT_EQ(session_.StatusText(), "此程序没有包含更新数据");
+}
+
+TEST(DialogReporting, ControlsFollowTheSession) {
+    InitCommonControls();
+    TestWindow dialog;
+    HWND status = dialog.AddChild("STATIC", IDC_STATUS);
+    HWND progress = dialog.AddChild(PROGRESS_CLASSA, IDC_PROGRESS);
+    HWND start = dialog.AddChild("BUTTON", IDC_START, WS_DISABLED);
+    HWND browse = dialog.AddChild("BUTTON", IDC_BROWSE, WS_DISABLED);
+    HWND close = dialog.AddChild("BUTTON", IDC_CLOSE, WS_DISABLED);
+    ASSERT_TRUE(status && progress && start && browse && close);
+
+    CPatchDlg session;
+    session.hwnd = dialog.Get();
+    session.SetStatus("C:\\游戏\\100%s");
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, dialog.Get(), WM_PATCH_STATUS, WM_PATCH_STATUS, PM_REMOVE));
+    session.ShowStatus();
+    char text[64] = {};
+    GetWindowTextA(status, text, sizeof(text));
+    EXPECT_STREQ(text, "C:\\游戏\\100%s");
+
+    // 32-bit bounds: 70000 entries still map onto the bar.
+    session.SetProgressRange(0, 70000);
+    session.SetProgress(35000, true, true);
+    EXPECT_EQ(SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 70000);
+    EXPECT_EQ(SendMessageA(progress, PBM_GETPOS, 0, 0), 35000);
+
+    session.RestoreButtons();
+    EXPECT_TRUE(IsWindowEnabled(browse));
+    EXPECT_TRUE(IsWindowEnabled(close));
+    EXPECT_FALSE(IsWindowEnabled(start));
+}
+
+namespace {
+
+struct StatusWriter {
+    CPatchDlg* session;
+    HANDLE started;
+    std::atomic<bool> stop{false};
+};
+
+const char* const kStatusTexts[] = {"正在生成临时安装文件...", "a", "开始安装更新包...and a much longer text to force reallocation"};
+
+unsigned __stdcall WriteStatusLoop(void* arg) {
+    StatusWriter* writer = static_cast<StatusWriter*>(arg);
+    writer->session->SetStatus(kStatusTexts[0]);
+    SetEvent(writer->started);
+    for (unsigned i = 1; !writer->stop; ++i) writer->session->SetStatus(kStatusTexts[i % 3]);
+    return 0;
+}
+
+}  // namespace
+
+TEST(StatusHandOver, ReaderNeverSeesAHalfReplacedText) {
+    CPatchDlg session;
+    session.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));  // no dialog to post to
+    StatusWriter writer{&session, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteStatusLoop, &writer, 0, nullptr));
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(writer.started, 10000), WAIT_OBJECT_0);
+    int seen = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = session.StatusText();
+        bool known = text.empty() || text == kStatusTexts[0] || text == kStatusTexts[1] || text == kStatusTexts[2];
+        ASSERT_TRUE(known) << text;
+        seen += !text.empty();
+    }
+    writer.stop = true;
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    CloseHandle(writer.started);
+    EXPECT_EQ(seen, 20000);
+}
+
+TEST(MergeCallback, TimeLimitBoundaries) {
+    CPatchDlg session;
+    session.mergeTickBase = 1000;
+    EXPECT_TRUE(session.WithinTimeLimit(1000));
+    EXPECT_TRUE(session.WithinTimeLimit(181000));
+    EXPECT_FALSE(session.WithinTimeLimit(181001));
+    EXPECT_FALSE(session.WithinTimeLimit(999));  // wrapped below the base: huge elapsed time
+    session.mergeTickBase = 0xFFFFFF00u;
+    EXPECT_TRUE(session.WithinTimeLimit(0x100u));  // the tick count wrapped after the base
+}
+
+TEST(MergeCallback, CheckTimeLimitIsTheFirstVirtualSlot) {
+    CPatchDlg session;
+    session.mergeTickBase = GetTickCount();
+    MergePatchCallback* callback = &session;
+    EXPECT_EQ(static_cast<void*>(callback), static_cast<void*>(&session));
+    // What a foreign caller does: take slot 0 of the vtable and call it with the object.
+    using SlotFn = bool (*)(MergePatchCallback*, uint32_t, uint32_t, uint32_t, uint32_t);
+    SlotFn slot0 = (*reinterpret_cast<SlotFn**>(callback))[0];
+    EXPECT_TRUE(slot0(callback, 1, 2, 3, 4));
+    session.mergeTickBase = GetTickCount() + 10;  // "elapsed" wraps to a huge value
+    EXPECT_FALSE(slot0(callback, 1, 2, 3, 4));
+}
