@@ -86,6 +86,23 @@ public:
     // Copies the embedded package to "patch.pkg" in the current folder and verifies it.
     int ExtractPackage();
 
+    // Client location: registry or the program's folder (dialog), "/D=" (silent), or a browse.
+    bool ReadInstallPathFromRegistry(const char* valueName, char* buffer, DWORD bufferSize);
+    void ChangeClientFolder();
+
+    // Client check: kind, current directory, version, version line, archive choice.
+    int CheckClient();
+    // False when the ini path of the client folder does not fit (the folder cannot be checked).
+    bool DetectMicroClient();
+    // 0 = clientVersion set, -1 = "update.cfg" cannot be opened, -2 = it has no "ver" line.
+    int ReadClientVersion();
+    void FormatVersionText();
+    void ReportInstallComplete();
+
+    // Free space on the client's drive for the package and the client archive; may ask the
+    // player to free space and retry. False = not enough, cancelled, or unknown.
+    bool CheckDiskSpace();
+
     // The trailer copy as one record, and back.
     PackageTrailer Trailer() const;
     void SetTrailer(const PackageTrailer& trailer);

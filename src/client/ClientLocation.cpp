@@ -1,6 +1,139 @@
+// Deciding and changing the client folder.
+#include "client/ClientLocation.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
 #include "app/PatchDlg.h"
+#include "app/ProgramFile.h"
+#include "install/PathText.h"
+#include "report/ResultCodes.h"
+#include "ui/DialogIds.h"
+
+namespace {
+
+FolderPicker g_folderPicker = BrowseForClientFolder;
+
+class RegistryKey {
+public:
+    ~RegistryKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    HKEY* Out() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+void EnableControl(HWND dialog, int id, bool enable) { EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE); }
+
+}  // namespace
+
+bool IsTerminatedRegistryString(DWORD type, const BYTE* data, DWORD count) {
+    if (count == 0) return false;
+    if (type == REG_SZ || type == REG_EXPAND_SZ) return data[count - 1] == 0;
+    if (type == REG_MULTI_SZ) return data[count - 1] == 0 && (count < 2 || data[count - 2] == 0);
+    return false;
+}
+
+const char* InstallPathKey(uint32_t clientType) {
+    return clientType == 0 ? "Software\\Korvex\\Velmora\\" : "Software\\Korvex\\Velmora微端\\";
+}
+
+bool BrowseForClientFolder(HWND owner, char (&path)[MAX_PATH]) {
+    char displayName[MAX_PATH] = {};
+    BROWSEINFOA info{};
+    info.hwndOwner = owner;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = "请选择Velmora安装目录";
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderA(&info);
+    if (!item) return false;
+    path[0] = '\0';
+    if (!SHGetPathFromIDListA(item, path)) path[0] = '\0';
+    CoTaskMemFree(item);
+    return true;
+}
+
+FolderPicker SetFolderPicker(FolderPicker picker) {
+    FolderPicker previous = g_folderPicker;
+    g_folderPicker = picker ? picker : BrowseForClientFolder;
+    return previous;
+}
+
+bool CPatchDlg::ReadInstallPathFromRegistry(const char* valueName, char* buffer, DWORD bufferSize) {
+    if (bufferSize == 0) return false;
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, InstallPathKey(clientType), 0, KEY_READ | KEY_WRITE, key.Out()) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = 0;
+    DWORD count = bufferSize;
+    LONG rc = RegQueryValueExA(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &count);
+    if (rc != ERROR_SUCCESS) {
+        buffer[0] = '\0';
+        return false;
+    }
+    if (count == 0) {
+        buffer[0] = '\0';
+        return true;
+    }
+    if (!IsTerminatedRegistryString(type, reinterpret_cast<const BYTE*>(buffer), count)) {
+        buffer[0] = '\0';
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
+    return true;
+}
 
 int CPatchDlg::LocateClientFolder() {
-    // The client folder and client check follow the trailer scan here.
-    return 0;
+    if (!monitorWnd) {
+        EnableControl(hwnd, IDC_BROWSE, true);
+        char path[MAX_PATH] = {};
+        if (!GetProgramFilePath(path, sizeof(path))) path[0] = '\0';
+        clientDir = path;
+        if (ReadInstallPathFromRegistry("PathRoot", path, sizeof(path))) {
+            // The long form when the folder exists; the stored text as it is otherwise.
+            char longPath[MAX_PATH];
+            DWORD n = GetLongPathNameA(path, longPath, sizeof(longPath));
+            clientDir = (n > 0 && n < sizeof(longPath)) ? longPath : path;
+        } else {
+            int cut = FindLastChar(clientDir.c_str(), '\\');
+            if (cut < 0) cut = FindLastChar(clientDir.c_str(), '/');
+            clientDir = cut >= 0 ? clientDir.substr(0, static_cast<size_t>(cut)) : std::string(".");
+        }
+        SetDlgItemTextA(hwnd, IDC_CLIENT_DIR, clientDir.c_str());
+    }
+    return CheckClient();
+}
+
+void CPatchDlg::ChangeClientFolder() {
+    if (!trailerFound) return;
+    char path[MAX_PATH] = {};
+    if (!g_folderPicker(hwnd, path)) return;
+    // A pick without a file-system path (a virtual folder) cannot be a client folder; it is
+    // treated like a cancel.
+    if (path[0] == '\0') return;
+    bool fits = EndsWithChar(path, '\\') || AppendBounded(path, sizeof(path), "\\");
+    clientDir = fits ? path : "";
+    SetDlgItemTextA(hwnd, IDC_CLIENT_DIR, path);
+    EnableControl(hwnd, IDC_CLIENT_DIR, false);
+
+    // A folder whose path leaves no room for the separator gets the empty folder, which the
+    // check reports as not found.
+    int rc = CheckClient();
+    if (rc < 0) {
+        ReportResult(rc);
+        EnableControl(hwnd, IDC_START, false);
+        if (rc == RESULT_CLIENT_NOT_FOUND) {
+            EnableControl(hwnd, IDC_CLIENT_DIR, true);
+            EnableControl(hwnd, IDC_BROWSE, true);
+        }
+        return;
+    }
+    EnableControl(hwnd, IDC_START, true);
+    SetStatus("");
+    SetProgress(0, false, false);
 }

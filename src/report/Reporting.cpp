@@ -5,23 +5,9 @@
 #include "app/PatchDlg.h"
 #include "report/InstallLog.h"
 #include "report/MonitorProtocol.h"
+#include "report/MonitorSend.h"
 #include "report/ResultCodes.h"
 #include "ui/DialogIds.h"
-
-namespace {
-
-// The tag travels in wParam, which is pointer-sized; the launcher reads its low 32 bits.
-WPARAM TagParam(int32_t tag) { return static_cast<WPARAM>(static_cast<intptr_t>(tag)); }
-
-void SendCopyData(HWND monitor, int32_t tag, uint32_t data, const void* bytes, DWORD count) {
-    COPYDATASTRUCT cds;
-    cds.dwData = static_cast<ULONG_PTR>(data);
-    cds.cbData = count;
-    cds.lpData = const_cast<void*>(bytes);
-    SendMessageA(monitor, WM_COPYDATA, TagParam(tag), reinterpret_cast<LPARAM>(&cds));
-}
-
-}  // namespace
 
 void CPatchDlg::SetStatus(const char* text) {
     {
@@ -53,7 +39,7 @@ void CPatchDlg::SendResultToMonitor(int32_t number) {
     if (!monitorWnd) return;
     InstallLog::Write("发送错误消息:%d", number);
     std::string text = StatusText();
-    SendCopyData(monitorWnd, MONITOR_RESULT, static_cast<uint32_t>(number), text.c_str(),
+    SendMonitorCopyData(monitorWnd, MONITOR_RESULT, static_cast<uint32_t>(number), text.c_str(),
                  static_cast<DWORD>(text.size() + 1));
 }
 
@@ -69,7 +55,7 @@ void CPatchDlg::SetProgress(int32_t position, bool phased, bool building) {
         return;
     }
     int32_t percent = ProgressPercent(position, progressRange, phased, building);
-    SendCopyData(monitorWnd, MONITOR_PROGRESS, static_cast<uint32_t>(percent), nullptr, 0);
+    SendMonitorCopyData(monitorWnd, MONITOR_PROGRESS, static_cast<uint32_t>(percent), nullptr, 0);
 }
 
 void CPatchDlg::RestoreButtons() {

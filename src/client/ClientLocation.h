@@ -1,0 +1,22 @@
+// Where the client is installed: registry keys and the folder picker behind the browse button.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Key under HKEY_CURRENT_USER holding "PathRoot", chosen by the package's clientType.
+const char* InstallPathKey(uint32_t clientType);
+
+// Registry data is taken as the client folder only when it is a string whose last returned byte
+// is its terminator (for REG_MULTI_SZ the list terminator too); other types never count.
+bool IsTerminatedRegistryString(DWORD type, const BYTE* data, DWORD count);
+
+// Shows a folder picker owned by `owner`; true with the folder's file-system path (possibly
+// empty) in `path`, false when the player cancelled.
+using FolderPicker = bool (*)(HWND owner, char (&path)[MAX_PATH]);
+
+// The shell's folder-browse window. Tests put a picker of their own in its place, so that
+// everything after the pick runs for real without clicking through the shell's window.
+bool BrowseForClientFolder(HWND owner, char (&path)[MAX_PATH]);
+FolderPicker SetFolderPicker(FolderPicker picker);

@@ -1,0 +1,37 @@
+// File and folder operations over GBK paths for everything that touches the client folder:
+// missing parent folders are created first, and an existing file's attributes are reset to
+// "archive" alone before it is written over, copied over or deleted.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// True when something (file or folder) exists under the name, which may hold wildcards.
+bool FileExists(const char* name);
+
+// Creates every folder of the path that is missing, left to right; "a/b" and "a\\b\\" both make
+// a and a\\b (the last component counts as a folder too). False when the path does not fit the
+// 259-character buffer; failures to create a folder are left to the later write to discover.
+bool MakeDirs(const char* path);
+
+// Creates the parent folders, resets the attributes of an existing file, and opens it with the
+// C runtime mode; null when the path does not fit or the open fails.
+FILE* OpenForWriting(const char* name, const char* mode);
+
+// Copies source over target (creating its folders, overwriting a read-only target); the copy ends
+// with the archive attribute alone.
+bool CopyFileOver(const char* target, const char* source);
+
+// Resets the attributes and deletes the file; the platform's result (non-zero on success).
+int DeleteFileForce(const char* name);
+
+// Writes the bytes as the whole new content of the file ("wb"). True only when every byte was
+// written; a length of 0 makes an empty file.
+bool WriteWholeFile(const char* name, const void* bytes, size_t length);
+
+// Removes the folder with everything in it, read-only files included. Whatever cannot be
+// removed stays; nothing is reported.
+void RemoveTree(const char* folder);
+
+// Sets the attributes of an existing file to "archive" alone.
+void ResetAttributes(const char* name);

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "client/DiskSpace.h"
+#include "test_folder.h"
+
+namespace {
+
+std::string Size(int64_t n) {
+    std::string text;
+    FormatByteSize(text, n);
+    return text;
+}
+
+}  // namespace
+
+TEST(DiskSpace, ByteSizeThresholds) {
+    EXPECT_EQ(Size(1), "1 B");
+    EXPECT_EQ(Size(1024), "1024 B");
+    EXPECT_EQ(Size(1025), "1.00 KB");
+    EXPECT_EQ(Size(1048576), "1024.00 KB");
+    EXPECT_EQ(Size(1048577), "1.00 MB");
+    EXPECT_EQ(Size(1073741824), "1024.00 MB");
+    EXPECT_EQ(Size(1073741825), "1.00 GB");
+    EXPECT_EQ(Size(3221225473LL), "3.00 GB");  // over 2 GiB stays positive
+    std::string appended = "x";
+    FormatByteSize(appended, 5);
+    EXPECT_EQ(appended, "x5 B");
+}
+
+TEST(DiskSpace, ShortfallNeedsStrictlyMoreFreeSpace) {
+    EXPECT_EQ(DiskShortfall(100, 101), 0);
+    EXPECT_EQ(DiskShortfall(100, 100), 1);  // equal is not enough: 1 B more
+    EXPECT_EQ(DiskShortfall(15 * 1048576u, 10 * 1048576ull), 5 * 1048576 + 1);
+    EXPECT_EQ(DiskShortfall(0xFFFFFFFFu, 0), 0x100000000LL);
+    EXPECT_EQ(DiskShortfall(100, 1ull << 40), 0);
+}
+
+TEST(DiskSpace, MessageNamesTheDrive) {
+    EXPECT_EQ(DrivePart("D:\\Games\\Velmora"), "D:");
+    EXPECT_EQ(DrivePart("\\\\server\\share\\game"), "");
+    EXPECT_EQ(DrivePart("1:\\x"), "");
+    EXPECT_EQ(DiskSpaceMessage("D:", 5 * 1048576 + 1),
+              "检查到Velmora客户端所在的磁盘空间不足，\n请清理[D:]盘空间，至少还需要5.00 MB！\n");
+    EXPECT_EQ(DiskSpaceMessage("", 1), "检查到Velmora客户端所在的磁盘空间不足，\n请清理[]盘空间，至少还需要1 B！\n");
+}
+
+TEST(DiskSpace, QueryFileLength) {
+    TestFolder folder;
+    std::string path = folder.Path("archive.pkg");
+    EXPECT_EQ(QueryFileLength(path.c_str()), 0u);
+    FILE* f = fopen(path.c_str(), "wb");
+    std::string bytes(70000, 'z');
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    EXPECT_EQ(QueryFileLength(path.c_str()), 70000u);
+    EXPECT_EQ(QueryFileLength(folder.Path("missing").c_str()), 0u);
+}
