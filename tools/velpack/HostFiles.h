@@ -1,0 +1,93 @@
+// The few file-system operations the release tool needs, on Linux and on Windows.
+// Paths are host narrow strings: UTF-8 on Linux, the ANSI code page (GBK) on Windows.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+constexpr char kHostSeparator = '\\';
+#else
+constexpr char kHostSeparator = '/';
+#endif
+
+// Owns one FILE*; closing is explicit where the result of fclose matters.
+class ScopedFile {
+public:
+    ScopedFile() = default;
+    explicit ScopedFile(FILE* file) : file_(file) {}
+    ~ScopedFile() { if (file_) fclose(file_); }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+
+    bool Open(const std::string& path, const char* mode);
+    FILE* Get() const { return file_; }
+    explicit operator bool() const { return file_ != nullptr; }
+    // True when the stream was open and flushed and closed cleanly.
+    bool Close();
+
+private:
+    FILE* file_ = nullptr;
+};
+
+// Removes its file when it goes out of scope, unless Release() was called.
+class TempFileGuard {
+public:
+    TempFileGuard() = default;
+    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+    ~TempFileGuard();
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+    void Reset(std::string path);
+    void Release() { path_.clear(); }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// A heap buffer whose allocation failure is a result, not an exception.
+class ByteBuffer {
+public:
+    bool Allocate(size_t size);
+    uint8_t* Data() { return data_.get(); }
+    const uint8_t* Data() const { return data_.get(); }
+    size_t Size() const { return size_; }
+    void Shrink(size_t size) { if (size < size_) size_ = size; }
+
+private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_ = 0;
+};
+
+// One file found under a folder: its name components below the folder, outermost first.
+using RelativeFileName = std::vector<std::string>;
+
+// Every regular file under folder, recursively, in no particular order. A symbolic link to a
+// file counts as that file; a link to a folder (or a junction) is refused, so a loop cannot form.
+bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error);
+
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+bool FileSizeOf(const std::string& path, uint64_t* size);
+// Creates one folder; true also when it exists already as a folder.
+bool MakeDirectory(const std::string& path);
+// Renames from onto to, replacing an existing to.
+bool RenameReplacing(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+// Creates a new, empty, uniquely named file in the system's temporary folder.
+bool MakeTempFile(std::string* path);
+// path + a suffix unique to this process, in the same folder, for write-then-rename.
+std::string SiblingTempName(const std::string& path);
+// folder + separator + name, without doubling a separator the folder already ends with.
+std::string JoinHostPath(const std::string& folder, const std::string& name);
+// True when host names are GBK bytes already: on Windows with the ANSI code page 936.
+bool HostNamesAreGbk();
+// Reads a whole file of at most maxSize bytes.
+bool ReadWholeFile(const std::string& path, uint64_t maxSize, ByteBuffer* data, std::string* error);
+// The C library's text for the last failure (errno).
+std::string LastErrorText();
