@@ -1,0 +1,167 @@
+#include "install/FileSystem.h"
+
+#include <windows.h>
+#include <io.h>
+
+#include <cstring>
+
+#include "install/PathText.h"
+
+namespace {
+
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE handle) : handle_(handle) {}
+    ~FindHandle() {
+        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class OwnedFile {
+public:
+    explicit OwnedFile(FILE* file) : file_(file) {}
+    ~OwnedFile() { Close(); }
+    OwnedFile(const OwnedFile&) = delete;
+    OwnedFile& operator=(const OwnedFile&) = delete;
+    FILE* Get() const { return file_; }
+    // False when buffered bytes could not be written out.
+    bool Close() {
+        if (file_ == nullptr) return true;
+        bool ok = fclose(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+
+private:
+    FILE* file_;
+};
+
+bool FitsPathBuffer(const char* name) { return strlen(name) < kPathBufferSize; }
+
+// Creates the folders in front of the file's last separator. False when the name does not fit.
+bool MakeParentFolder(const char* name) {
+    char folder[kPathBufferSize];
+    if (!CopyBounded(folder, sizeof(folder), name)) return false;
+    // The later of the two separators: a mixed name such as a\b/c.bin needs the folder a\b.
+    int cut = FindLastChar(folder, '\\');
+    int slash = FindLastChar(folder, '/');
+    if (slash > cut) cut = slash;
+    if (cut <= 0) return true;  // no folder in front of the name, or only the root
+    folder[cut] = '\0';
+    return MakeDirs(folder);
+}
+
+}  // namespace
+
+bool FileExists(const char* name) {
+    if (!FitsPathBuffer(name)) return false;
+    WIN32_FIND_DATAA found;
+    FindHandle find(FindFirstFileA(name, &found));
+    return find.IsValid();
+}
+
+bool MakeDirs(const char* path) {
+    char work[kPathBufferSize];
+    if (!CopyBounded(work, sizeof(work), path)) return false;
+    TrimBlanks(work);
+    // '/' (0x2F) is never a GBK trail byte, so a plain replacement is safe here.
+    for (char* p = work; *p != '\0'; ++p) {
+        if (*p == '/') *p = '\\';
+    }
+    // A path that already fills the buffer has no room for the closing separator: refused whole
+    // rather than made without its last folder.
+    if (!EndsWithChar(work, '\\') && !AppendBounded(work, sizeof(work), "\\")) return false;
+
+    for (size_t i = 0; work[i] != '\0'; ++i) {
+        if (IsGbkLeadByte(static_cast<unsigned char>(work[i])) && work[i + 1] != '\0') {
+            ++i;
+            continue;
+        }
+        if (work[i] != '\\' || i == 0) continue;
+        work[i] = '\0';
+        if (_access(work, 0) != 0) CreateDirectoryA(work, nullptr);
+        work[i] = '\\';
+    }
+    return true;
+}
+
+FILE* OpenForWriting(const char* name, const char* mode) {
+    if (!FitsPathBuffer(name)) return nullptr;
+    MakeParentFolder(name);
+    if (FileExists(name)) ResetAttributes(name);
+    return fopen(name, mode);
+}
+
+bool CopyFileOver(const char* target, const char* source) {
+    if (!FitsPathBuffer(target) || !FitsPathBuffer(source)) return false;
+    MakeParentFolder(target);
+    if (FileExists(target)) ResetAttributes(target);
+    if (!CopyFileA(source, target, FALSE)) return false;
+    if (FileExists(target)) ResetAttributes(target);
+    return true;
+}
+
+int DeleteFileForce(const char* name) {
+    if (!FitsPathBuffer(name)) return 0;
+    if (FileExists(name)) ResetAttributes(name);
+    return DeleteFileA(name);
+}
+
+bool WriteWholeFile(const char* name, const void* bytes, size_t length) {
+    OwnedFile file(OpenForWriting(name, "wb"));
+    if (file.Get() == nullptr) return false;
+    bool written = length == 0 || fwrite(bytes, 1, length, file.Get()) == length;
+    // A full disk may show only when the buffer is flushed.
+    bool closed = file.Close();
+    return written && closed;
+}
+
+void RemoveTree(const char* folder) {
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    // A junction or folder link is removed as a link; its target belongs to someone else.
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveDirectoryA(folder);
+        return;
+    }
+
+    // A folder named with its closing separator gets no second one. A folder name too long for
+    // the search pattern is not enumerated; it is then removed only if it is empty already.
+    const char* separator = EndsWithChar(folder, '\\') || EndsWithChar(folder, '/') ? "" : "\\";
+    char pattern[kPathBufferSize];
+    if (FormatBounded(pattern, sizeof(pattern), "%s%s*.*", folder, separator)) {
+        WIN32_FIND_DATAA found;
+        FindHandle find(FindFirstFileA(pattern, &found));
+        if (find.IsValid()) {
+            do {
+                if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;
+                // A child whose path does not fit is skipped, never cut: a cut name would denote
+                // some other file. The child stays, and so does this folder.
+                char child[kPathBufferSize];
+                if (!FormatBounded(child, sizeof(child), "%s%s%s", folder, separator, found.cFileName)) continue;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveTree(child);
+                } else {
+                    DeleteFileForce(child);
+                }
+            } while (FindNextFileA(find.Get(), &found));
+        }
+    }
+    // A read-only folder cannot be removed even when empty.
+    if (!RemoveDirectoryA(folder) && GetLastError() == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesA(folder, attributes & ~FILE_ATTRIBUTE_READONLY);
+        RemoveDirectoryA(folder);
+    }
+}
+
+void ResetAttributes(const char* name) {
+    if (!FitsPathBuffer(name)) return;
+    SetFileAttributesA(name, FILE_ATTRIBUTE_ARCHIVE);
+}
