@@ -1,0 +1,117 @@
+// Stand-in for the client's resource-index merge library, for tests only: it records how it was
+// called in "merge_call.txt" in the current folder (one block per call), asks the callback once
+// and answers with values the installer must ignore.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// thiscall is what 32-bit MSVC code uses for virtual members; 64-bit has one convention.
+#if defined(__i386__)
+#define DOUBLE_THISCALL __attribute__((thiscall))
+#else
+#define DOUBLE_THISCALL
+#endif
+
+// The library knows the callback only by this layout: slot 0 is CheckTimeLimit.
+class MergePatchCallback {
+public:
+    virtual bool DOUBLE_THISCALL CheckTimeLimit(uint32_t a, uint32_t b, uint32_t c, uint32_t d) = 0;
+    virtual ~MergePatchCallback() {}
+};
+
+namespace {
+
+class Record {
+public:
+    Record() {
+        file_ = CreateFileW(L"merge_call.txt", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    ~Record() {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+    void Line(const char* key, const char* value) {
+        if (file_ == INVALID_HANDLE_VALUE) return;
+        char line[2048];
+        int n = snprintf(line, sizeof(line), "%s=%s\n", key, value);
+        if (n < 0) return;
+        DWORD length = static_cast<DWORD>(n < static_cast<int>(sizeof(line)) ? n : sizeof(line) - 1);
+        DWORD written = 0;
+        WriteFile(file_, line, length, &written, nullptr);
+    }
+    void Text(const char* key, const wchar_t* text) {
+        char utf8[1024];
+        if (text == nullptr) {
+            Line(key, "(null)");
+        } else if (WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof(utf8), nullptr, nullptr) > 0) {
+            Line(key, utf8);
+        } else {
+            Line(key, "(unconvertible)");
+        }
+    }
+    void Number(const char* key, unsigned long long value) {
+        char text[32];
+        snprintf(text, sizeof(text), "%llu", value);
+        Line(key, text);
+    }
+
+private:
+    HANDLE file_;
+};
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int __cdecl MergePatchWSafe(const wchar_t* previousList,
+                                                             const wchar_t* downloadFolder,
+                                                             const wchar_t* backupList,
+                                                             const wchar_t* downloadFolderNoSlash, int* result,
+                                                             wchar_t* message, int messageCapacity,
+                                                             MergePatchCallback* callback) {
+    Record record;
+    record.Line("call", "MergePatchWSafe");
+    record.Number("tick", GetTickCount());
+
+    wchar_t modulePath[MAX_PATH] = {};
+    HMODULE self = nullptr;
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(&MergePatchWSafe), &self)) {
+        GetModuleFileNameW(self, modulePath, MAX_PATH);
+    }
+    record.Text("module", modulePath);
+
+    record.Text("previousList", previousList);
+    record.Text("downloadFolder", downloadFolder);
+    record.Text("backupList", backupList);
+    record.Text("downloadFolderNoSlash", downloadFolderNoSlash);
+    if (result == nullptr) {
+        record.Line("result", "(null)");
+    } else {
+        record.Number("result", static_cast<unsigned long long>(static_cast<long long>(*result)));
+    }
+    bool zero = message != nullptr;
+    for (int i = 0; zero && i < messageCapacity; ++i) zero = message[i] == 0;
+    record.Line("messageZero", zero ? "1" : "0");
+    record.Number("messageCapacity", static_cast<unsigned long long>(static_cast<long long>(messageCapacity)));
+    record.Number("callback", reinterpret_cast<uintptr_t>(callback));
+
+    if (callback != nullptr) {
+        bool answer = callback->CheckTimeLimit(1, 2, 3, 4);
+        record.Line("checkTimeLimit", answer ? "1" : "0");
+    }
+
+    // Answers the installer must not rely on.
+    if (result != nullptr) *result = 7;
+    static const wchar_t kMessage[] = L"merged by the test double";
+    if (message != nullptr && messageCapacity > 0) {
+        int i = 0;
+        for (; i + 1 < messageCapacity && kMessage[i] != 0; ++i) message[i] = kMessage[i];
+        message[i] = 0;
+    }
+    record.Line("end", "MergePatchWSafe");
+    return 0;
+}
