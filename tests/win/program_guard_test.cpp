@@ -1,0 +1,338 @@
+// The running-program guard against real processes: a helper program that only waits, copied
+// under the client programs' names, and the guard's real message boxes answered by a second thread.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/PatchDlg.h"
+#include "install/PathText.h"
+#include "install/ProgramGuard.h"
+#include "scratch_folder.h"
+
+namespace {
+
+const char kQuestionCaption[] = "发现正在运行文件";
+const char kRefusalCaption[] = "发现正在运行程序";
+const DWORD kWaitMs = 10000;
+
+std::string SleeperPath() {
+    char self[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, self, sizeof(self));
+    if (length == 0 || length >= sizeof(self)) return std::string();
+    self[FindLastChar(self, '\\') + 1] = '\0';
+    return std::string(self) + "vel_sleeper.exe";
+}
+
+// One started copy of the helper under a given name; whatever the test did, it is ended and
+// waited for before its folder goes.
+class RunningProgram {
+public:
+    RunningProgram(const std::string& folder, const std::string& name) : path_(folder + "\\" + name) {
+        CopyFileA(SleeperPath().c_str(), path_.c_str(), FALSE);
+        static unsigned counter = 0;
+        std::string eventName = "vel-guard-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
+        if (!ready) return;
+        std::string command = "\"" + path_ + "\" " + eventName + " " + std::to_string(GetCurrentProcessId());
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        // Started in the test's own current folder: one inside the scratch folder would keep it
+        // from being removed.
+        if (CreateProcessA(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                           &startup, &info_)) {
+            // Ready once its own code runs: from then on it is in every process snapshot.
+            HANDLE waits[] = {ready, info_.hProcess};
+            started_ = WaitForMultipleObjects(2, waits, FALSE, kWaitMs) == WAIT_OBJECT_0;
+        }
+        CloseHandle(ready);
+    }
+    ~RunningProgram() {
+        if (!info_.hProcess) return;
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, kWaitMs);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool Started() const { return started_; }
+    DWORD Id() const { return info_.dwProcessId; }
+    HANDLE Handle() const { return info_.hProcess; }
+    const std::string& Path() const { return path_; }
+    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    // Ended with the guard's exit code (the helper itself never exits with 0).
+    bool EndedByGuard() const {
+        DWORD code = 1;
+        return WaitForSingleObject(info_.hProcess, kWaitMs) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(info_.hProcess, &code) && code == 0;
+    }
+
+private:
+    std::string path_;
+    PROCESS_INFORMATION info_{};
+    bool started_ = false;
+};
+
+struct SeenBox {
+    std::string caption;
+    std::string text;
+};
+
+// Answers the guard's boxes while it runs: questions with the given answers in order (No once
+// they are used up), refusal boxes with OK; records each box's caption and text.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(std::vector<WPARAM> answers = {}) : answers_(answers) {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, &BoxAnswerer::Run, this, 0, nullptr);
+    }
+    ~BoxAnswerer() { Stop(); }
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+    std::vector<SeenBox> Stop() {
+        if (thread_) {
+            SetEvent(stop_);
+            WaitForSingleObject(thread_, kWaitMs);
+            CloseHandle(thread_);
+            CloseHandle(stop_);
+            thread_ = nullptr;
+        }
+        return seen_;
+    }
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        static_cast<BoxAnswerer*>(self)->Loop();
+        return 0;
+    }
+    void Loop() {
+        while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+            for (const char* caption : {kQuestionCaption, kRefusalCaption}) {
+                HWND box = FindWindowA("#32770", caption);
+                // Visible only after its initialisation, when the text is in place.
+                if (!box || !IsWindowVisible(box)) continue;
+                char text[1024] = "";
+                GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+                seen_.push_back({caption, text});
+                WPARAM answer = IDOK;
+                if (caption == kQuestionCaption) answer = next_ < answers_.size() ? answers_[next_++] : IDNO;
+                PostMessageA(box, WM_COMMAND, answer, 0);
+                for (int i = 0; i < 500 && IsWindow(box); ++i) WaitForSingleObject(stop_, 20);
+            }
+        }
+    }
+
+    std::vector<WPARAM> answers_;
+    size_t next_ = 0;
+    std::vector<SeenBox> seen_;
+    HANDLE stop_ = nullptr;
+    HANDLE thread_ = nullptr;
+};
+
+class ProgramGuardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.Valid());
+        ASSERT_NE(GetFileAttributesA(SleeperPath().c_str()), INVALID_FILE_ATTRIBUTES) << SleeperPath();
+        char longForm[MAX_PATH];
+        DWORD length = GetLongPathNameA(folder_.Path().c_str(), longForm, sizeof(longForm));
+        ASSERT_TRUE(length > 0 && length < sizeof(longForm));
+        client_ = longForm;
+        silent_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));
+    }
+    void TearDown() override { SetProcessTerminator(nullptr); }
+
+    RunningProgram& Start(const std::string& name, const std::string& subfolder = std::string()) {
+        std::string folder = client_;
+        if (!subfolder.empty()) {
+            folder += "\\" + subfolder;
+            CreateDirectoryA(folder.c_str(), nullptr);
+        }
+        programs_.push_back(std::make_unique<RunningProgram>(folder, name));
+        EXPECT_TRUE(programs_.back()->Started()) << name;
+        return *programs_.back();
+    }
+
+    ScratchFolder folder_{"vel-guard"};
+    std::string client_;
+    CPatchDlg dialog_;  // hwnd and monitorWnd 0: dialog mode, boxes without owner
+    CPatchDlg silent_;
+    std::vector<std::unique_ptr<RunningProgram>> programs_;  // ended before the folder is removed
+};
+
+TEST_F(ProgramGuardTest, OnlyExeNamesOfAtMost259CharactersAreLookedUp) {
+    RunningProgram& velmora = Start("velmora.exe");
+    RunningProgram& renamed = Start("velmora.cfg");  // a running image whose extension is not ".exe"
+    ASSERT_EQ(FindProcessByName("velmora.cfg", false), renamed.Id());
+
+    EXPECT_EQ(CheckRunningProgram(nullptr, "velmora.exe", true, false), 0);
+    EXPECT_EQ(CheckRunningProgram(&silent_, nullptr, true, false), 0);
+    const std::string refused[] = {
+        "velmora", "velmora.cfg", "dir.exe\\velmora",
+        // 0x81 0x5C is one character: the file name is not "velmora.exe".
+        "\x81\x5C" "velmora.exe",
+        // Too long as a whole, even though its file name alone would fit.
+        client_ + "\\" + std::string(260, 'a') + "\\velmora.exe"};
+    for (const std::string& name : refused) {
+        EXPECT_EQ(CheckRunningProgram(&silent_, name.c_str(), true, false), 0) << name;
+    }
+    EXPECT_EQ(FindProcessByName(refused[4].c_str(), false), 0u);
+    EXPECT_TRUE(velmora.Running());
+    EXPECT_TRUE(renamed.Running());
+
+    EXPECT_EQ(CheckRunningProgram(&silent_, "VELMORA.EXE", true, false), 2);
+    EXPECT_TRUE(velmora.EndedByGuard());
+    EXPECT_EQ(CheckRunningProgram(&silent_, "velmora.exe", true, false), 0);
+}
+
+TEST_F(ProgramGuardTest, ImageNamesMatchWholeAndFullPathsByMainModule) {
+    RunningProgram& program = Start("xvelmora.exe");
+    EXPECT_EQ(FindProcessByName("velmora.exe", false), 0u);
+    EXPECT_EQ(FindProcessByName("xvelmora", false), 0u);
+    EXPECT_EQ(FindProcessByName("XVelmora.EXE", false), program.Id());
+    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", false), program.Id());
+    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", true), 0u);
+    EXPECT_EQ(FindProcessByName((client_ + "\\XVELMORA.exe").c_str(), true), program.Id());
+
+    std::string path;
+    EXPECT_FALSE(GetMainModulePath(0, &path));
+    ASSERT_TRUE(GetMainModulePath(program.Id(), &path));
+    EXPECT_EQ(_stricmp(path.c_str(), program.Path().c_str()), 0) << path;
+}
+
+TEST_F(ProgramGuardTest, BulkDownloaderIsEndedWithoutAQuestionInBothModes) {
+    for (CPatchDlg* session : {&dialog_, &silent_}) {
+        RunningProgram& bulk = Start("bulkdl.exe");
+        BoxAnswerer answerer;
+        EXPECT_EQ(CloseClientPrograms(session, client_.c_str()), GuardResult::Clear);
+        EXPECT_TRUE(answerer.Stop().empty());
+        EXPECT_TRUE(bulk.EndedByGuard());
+    }
+}
+
+TEST_F(ProgramGuardTest, SilentModeEndsSomeUnaskedAndSkipsPlayfrontDialogModeAsks) {
+    RunningProgram& downloader = Start("velresdl.exe");
+    RunningProgram& host = Start("RAVNHostApp.exe");
+    RunningProgram& playfront = Start("playfront.exe");
+    {
+        BoxAnswerer answerer;
+        EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Clear);
+        EXPECT_TRUE(answerer.Stop().empty());
+    }
+    EXPECT_TRUE(downloader.EndedByGuard());
+    EXPECT_TRUE(host.EndedByGuard());
+    EXPECT_TRUE(playfront.Running());
+
+    RunningProgram& again = Start("velresdl.exe");
+    BoxAnswerer answerer({IDYES, IDYES});
+    EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+    std::vector<SeenBox> seen = answerer.Stop();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].caption, kQuestionCaption);
+    EXPECT_EQ(seen[0].text, "检查到[velresdl.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
+    EXPECT_EQ(seen[1].text, "检查到[playfront.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
+    EXPECT_TRUE(again.EndedByGuard());
+    EXPECT_TRUE(playfront.EndedByGuard());
+}
+
+TEST_F(ProgramGuardTest, AnsweringNoRefusesAndLooksNoFurther) {
+    RunningProgram& velmora = Start("velmora.exe");
+    RunningProgram& bulk = Start("bulkdl.exe");
+    BoxAnswerer answerer({IDNO});
+    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Refused);
+    std::vector<SeenBox> seen = answerer.Stop();
+
+    const char refusal[] = "程序[velmora.exe]未关闭，停止更新！";
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].caption, kQuestionCaption);
+    EXPECT_EQ(seen[0].text, "检查到[velmora.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
+    EXPECT_EQ(seen[1].caption, kRefusalCaption);
+    EXPECT_EQ(seen[1].text, refusal);
+    EXPECT_EQ(silent_.StatusText(), refusal);
+    EXPECT_TRUE(velmora.Running());
+    EXPECT_TRUE(bulk.Running());  // later in the list, so never reached
+}
+
+TEST_F(ProgramGuardTest, CrashReporterCountsOnlyFromTheClientFolder) {
+    RunningProgram& elsewhere = Start("crashsend.exe", "other");
+    {
+        BoxAnswerer answerer;
+        EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+        EXPECT_TRUE(answerer.Stop().empty());
+    }
+    // Started later, so the walk must pass the other one of the same image name to find it.
+    RunningProgram& own = Start("crashsend.exe");
+    BoxAnswerer answerer({IDYES});
+    EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+    std::vector<SeenBox> seen = answerer.Stop();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "检查到[" + client_ + "\\crashsend.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
+    EXPECT_TRUE(own.EndedByGuard());
+    EXPECT_TRUE(elsewhere.Running());
+}
+
+TEST_F(ProgramGuardTest, TwoProcessesOfOneNameAreEndedOnePerCall) {
+    RunningProgram& first = Start("bulkdl.exe");
+    RunningProgram& second = Start("bulkdl.exe");
+    HANDLE both[] = {first.Handle(), second.Handle()};
+
+    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 2);
+    DWORD ended = WaitForMultipleObjects(2, both, FALSE, kWaitMs);
+    ASSERT_TRUE(ended == WAIT_OBJECT_0 || ended == WAIT_OBJECT_0 + 1);
+    RunningProgram& survivor = ended == WAIT_OBJECT_0 ? second : first;
+    EXPECT_TRUE(survivor.Running());
+
+    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 2);
+    EXPECT_TRUE(survivor.EndedByGuard());
+    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 0);
+}
+
+// Ends the program it is asked to end and starts it again, a given number of times.
+struct Restarter {
+    std::string folder;
+    std::unique_ptr<RunningProgram> current;
+    int restartsLeft = 0;
+    int calls = 0;
+};
+Restarter* g_restarter = nullptr;
+
+void EndAndRestart(DWORD processId) {
+    Restarter& r = *g_restarter;
+    ++r.calls;
+    if (!r.current || r.current->Id() != processId) return;
+    TerminateProcess(r.current->Handle(), 0);
+    WaitForSingleObject(r.current->Handle(), kWaitMs);
+    r.current.reset();
+    if (r.restartsLeft-- > 0) r.current = std::make_unique<RunningProgram>(r.folder, "bulkdl.exe");
+}
+
+TEST_F(ProgramGuardTest, ProgramThatComesBackIsStillRunningAfterTenPasses) {
+    Restarter restarter;
+    g_restarter = &restarter;
+    SetProcessTerminator(&EndAndRestart);
+    restarter.folder = client_;
+
+    restarter.current = std::make_unique<RunningProgram>(client_, "bulkdl.exe");
+    ASSERT_TRUE(restarter.current->Started());
+    restarter.restartsLeft = 100;
+    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::StillRunning);
+    EXPECT_EQ(restarter.calls, kGuardPasses);
+
+    // Back twice, then gone: the fourth pass finds nothing.
+    restarter.calls = 0;
+    restarter.restartsLeft = 2;
+    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Clear);
+    EXPECT_EQ(restarter.calls, 3);
+    EXPECT_EQ(restarter.current, nullptr);
+    g_restarter = nullptr;
+}
+
+}  // namespace
