@@ -30,8 +30,9 @@ public:
     bool Next(PackageEntry& entry);
 
     // The stored bytes of one entry in the reader's reusable buffer, valid until the next
-    // ReadStored or Close; null when they cannot be read in full (including ranges beyond the
-    // end of the file, which are refused before anything is allocated).
+    // ReadStored, ReadUnpacked (which reuses the buffer) or Close; null when they cannot be read
+    // in full (including ranges beyond the end of the file, which are refused before anything is
+    // allocated).
     const uint8_t* ReadStored(uint32_t dataOffset, uint32_t storedSize);
     // Inflates one entry into dest. True only when the stored bytes were read in full, zlib
     // succeeded and the content is exactly `capacity` bytes long (the callers pass the entry's size).

@@ -1,0 +1,150 @@
+#include "package/PackageWriter.h"
+
+#include <utility>
+
+#include "package/StdioFile.h"
+
+namespace {
+
+// Archives are seeked with signed 32-bit offsets, so nothing may be placed at or beyond 2 GiB.
+constexpr uint64_t kMaxArchiveLength = 0x7FFFFFFFu;
+
+bool ReadDirectory(FILE* file, PackageHeader& header, std::vector<PackageEntry>& entries) {
+    const int64_t length = QueryStreamLength(file);
+    uint8_t bytes[kPackageHeaderSize];
+    if (length < static_cast<int64_t>(kPackageHeaderSize) || !SeekFile(file, 0, SEEK_SET) ||
+        !ReadExact(file, bytes, sizeof bytes))
+        return false;
+    header.tag = LoadLe32(bytes);
+    header.entryCount = LoadLe32(bytes + 4);
+    header.directoryOffset = LoadLe32(bytes + 8);
+    header.directorySize = LoadLe32(bytes + 12);
+    // New data go to directoryOffset: it must lie after the header and within the file.
+    if (header.directoryOffset < kPackageHeaderSize || header.directoryOffset > static_cast<uint64_t>(length) ||
+        !SeekFile(file, header.directoryOffset, SEEK_SET))
+        return false;
+
+    uint64_t position = header.directoryOffset;
+    char name[kMaxEntryNameLength];
+    for (uint32_t i = 0; i < header.entryCount; ++i) {
+        uint8_t lengthBytes[2];
+        uint8_t numbers[16];
+        if (position + kDirectoryRecordFixedSize > static_cast<uint64_t>(length) ||
+            !ReadExact(file, lengthBytes, sizeof lengthBytes))
+            return false;
+        const uint32_t nameLength = LoadLe16(lengthBytes);
+        if (nameLength > kMaxEntryNameLength ||
+            position + kDirectoryRecordFixedSize + nameLength > static_cast<uint64_t>(length) ||
+            !ReadExact(file, name, nameLength) || !ReadExact(file, numbers, sizeof numbers))
+            return false;
+        position += kDirectoryRecordFixedSize + nameLength;
+
+        PackageEntry entry;
+        entry.name.assign(name, nameLength);
+        entry.flags = LoadLe32(numbers);
+        entry.dataOffset = LoadLe32(numbers + 4);
+        entry.size = LoadLe32(numbers + 8);
+        entry.storedSize = LoadLe32(numbers + 12);
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+bool WriteHeader(FILE* file, const PackageHeader& header) {
+    uint8_t bytes[kPackageHeaderSize];
+    StoreLe32(bytes, header.tag);
+    StoreLe32(bytes + 4, header.entryCount);
+    StoreLe32(bytes + 8, header.directoryOffset);
+    StoreLe32(bytes + 12, header.directorySize);
+    return SeekFile(file, 0, SEEK_SET) && WriteExact(file, bytes, sizeof bytes);
+}
+
+}  // namespace
+
+bool PackageWriter::Open(const char* path) {
+    Discard();
+    header_ = PackageHeader{};
+
+    StdioFile file;
+    if (file.Open(path, "rb")) {
+        if (!ReadDirectory(file.Get(), header_, entries_)) {
+            Discard();
+            return false;
+        }
+    } else {
+        header_ = PackageHeader{kPackageTag, 0, kPackageHeaderSize, 0};
+        if (!file.Open(path, "wb") || !WriteHeader(file.Get(), header_) || !file.Close()) return false;
+    }
+    file.Close();
+
+    file_ = std::fopen(path, "r+b");
+    if (file_ == nullptr) {
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool PackageWriter::Add(const std::string& name, const void* stored, uint32_t size, uint32_t storedSize,
+                        uint32_t flags) {
+    // A longer name would make a record that no reader accepts; data past 2 GiB could not be seeked.
+    if (file_ == nullptr || name.size() > kMaxEntryNameLength || (stored == nullptr && storedSize != 0) ||
+        static_cast<uint64_t>(header_.directoryOffset) + storedSize > kMaxArchiveLength)
+        return false;
+
+    PackageEntry* entry = nullptr;
+    for (PackageEntry& existing : entries_) {
+        if (existing.name == name) {
+            entry = &existing;
+            break;
+        }
+    }
+    if (entry == nullptr) {
+        entries_.emplace_back();
+        entry = &entries_.back();
+        ++header_.entryCount;
+    }
+    entry->name = name;
+    entry->flags = flags;
+    entry->size = size;
+    entry->storedSize = storedSize;
+    entry->dataOffset = header_.directoryOffset;
+
+    if (!SeekFile(file_, header_.directoryOffset, SEEK_SET) || !WriteExact(file_, stored, storedSize)) return false;
+    header_.directoryOffset += storedSize;
+    return true;
+}
+
+bool PackageWriter::Save() {
+    if (file_ == nullptr) return false;
+    StdioFile file(file_);
+    file_ = nullptr;
+
+    if (header_.entryCount > 0) {
+        if (!SeekFile(file.Get(), header_.directoryOffset, SEEK_SET)) return false;
+        uint8_t record[kDirectoryRecordFixedSize + kMaxEntryNameLength];
+        for (const PackageEntry& entry : entries_) {
+            const uint16_t nameLength = static_cast<uint16_t>(entry.name.size());
+            StoreLe16(record, nameLength);
+            entry.name.copy(reinterpret_cast<char*>(record + 2), nameLength);
+            uint8_t* numbers = record + 2 + nameLength;
+            StoreLe32(numbers, entry.flags);
+            StoreLe32(numbers + 4, entry.dataOffset);
+            StoreLe32(numbers + 8, entry.size);
+            StoreLe32(numbers + 12, entry.storedSize);
+            if (!WriteExact(file.Get(), record, kDirectoryRecordFixedSize + nameLength)) return false;
+        }
+        const int64_t end = TellFile(file.Get());
+        if (end < static_cast<int64_t>(header_.directoryOffset)) return false;
+        header_.directorySize = static_cast<uint32_t>(end - header_.directoryOffset);
+    }
+    return WriteHeader(file.Get(), header_) && file.Close();
+}
+
+void PackageWriter::Discard() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    entries_.clear();
+}
