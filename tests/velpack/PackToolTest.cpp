@@ -152,6 +152,21 @@ TEST(GbkNames, SplitAndSafetyRespectTrailBytes) {
     }
 }
 
+TEST(PackFolder, ResourceIndexKeepsItsForwardSlash) {
+    TempFolder dir;
+    const std::string src = dir / "src";
+    ASSERT_TRUE(MakeDirectory(src));
+    ASSERT_TRUE(MakeDirectory(JoinHostPath(src, "RAVN")));
+    WriteFile(JoinHostPath(JoinHostPath(src, "RAVN"), "RAVNFileList.ini"), "[FileList]\n");
+    WriteFile(JoinHostPath(JoinHostPath(src, "RAVN"), "RAVNFileList.ini.bak"), "old\n");
+    std::vector<FolderFile> files;
+    std::string error;
+    ASSERT_TRUE(CollectFolderFiles(src, &files, &error)) << error;
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].archiveName, "RAVN/RAVNFileList.ini");
+    EXPECT_EQ(files[1].archiveName, "RAVN\\RAVNFileList.ini.bak");
+}
+
 TEST(PackFolder, NamesAreRelativeGbkWithBackslashes) {
     TempFolder dir;
     const std::string src = dir / "src";

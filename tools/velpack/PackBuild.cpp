@@ -123,6 +123,17 @@ bool WritePackage(const std::vector<PackFile>& files, const std::string& outPkg,
     return builder.Finish(error);
 }
 
+static bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
 bool CollectFolderFiles(const std::string& folder, std::vector<FolderFile>* files, std::string* error) {
     files->clear();
     std::vector<RelativeFileName> found;
@@ -146,6 +157,11 @@ bool CollectFolderFiles(const std::string& folder, std::vector<FolderFile>* file
             }
             if (!file.archiveName.empty()) file.archiveName += '\\';
             file.archiveName += gbk;
+        }
+        // The installer merges the client's resource index only for this exact entry, which the
+        // game's patches name with a forward slash; every other name keeps backslashes.
+        if (EqualsIgnoringAsciiCase(file.archiveName, "RAVN\\RAVNFileList.ini")) {
+            file.archiveName[4] = '/';
         }
         if (file.archiveName.size() > kMaxEntryNameLength) {
             *error = "\"" + file.hostPath + "\": the archive name is longer than " +
