@@ -38,28 +38,32 @@ class Content:
 
     def __init__(self, rng):
         self.rng = rng
-        words = []
-        for _ in range(3000):
-            n = rng.randint(2, 11)
-            words.append("".join(rng.choice("abcdefghijklmnopqrstuvwxyz_") for _ in range(n)))
+        def word():
+            return "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(3, 10)))
+        # Few tags and keys, values with a skewed frequency: text compresses about 3:1 as a
+        # client's scripts and tables do.
+        tags = [word() for _ in range(24)]
+        keys = [word() for _ in range(300)]
+        values = [word() for _ in range(1500)]
+        drawn = iter(rng.choices(values, [1.0 / (i + 1) for i in range(len(values))], k=1 << 21))
         lines = []
         size = 0
-        # A few MiB of lines in the shapes a client's scripts, tables and xml files have;
-        # text files are slices of it (zlib's 32 KiB window sees no repeats across slices).
+        # A few MiB of blocks shaped like a client's tables, ini files and xml; text files are
+        # slices of it (zlib's 32 KiB window sees no repeats across slices).
         while size < 4 << 20:
-            kind = rng.random()
-            if kind < 0.35:
-                line = "%s = %d, %s, %.4f\r\n" % (rng.choice(words), rng.randint(0, 99999),
-                                                  rng.choice(words), rng.random() * 1000)
-            elif kind < 0.7:
-                line = '<%s id="%d" name="%s" value="%s"/>\r\n' % (
-                    rng.choice(words), rng.randint(0, 65535), rng.choice(words),
-                    " ".join(rng.choice(words) for _ in range(rng.randint(1, 4))))
-            else:
-                line = "\t".join(rng.choice(words) if rng.random() < 0.6 else str(rng.randint(0, 9999))
-                                 for _ in range(rng.randint(3, 9))) + "\r\n"
-            lines.append(line)
-            size += len(line)
+            kind = rng.randrange(3)
+            tag = rng.choice(tags)
+            for _ in range(rng.randint(20, 300)):
+                if kind == 0:
+                    line = "%s=%d,%s\r\n" % (rng.choice(keys), rng.randint(0, 999), next(drawn))
+                elif kind == 1:
+                    line = '  <%s id="%d" name="%s" type="%d"/>\r\n' % (
+                        tag, rng.randint(0, 9999), next(drawn), rng.randrange(8))
+                else:
+                    line = "\t".join(next(drawn) if rng.random() < 0.7
+                                     else str(rng.randint(0, 99)) for _ in range(6)) + "\r\n"
+                lines.append(line)
+                size += len(line)
         self.pool = "".join(lines).encode("ascii")
 
     def body(self, size, text):
@@ -101,7 +105,7 @@ def make_client(out, content, rng, archive_limit, archive_name):
         serial += 1
         name = resource_name(rng, serial)
         text = rng.random() < 0.5
-        data = content.body(file_size(rng, 2350, 256 << 10), text)
+        data = content.body(file_size(rng, 2600, 256 << 10), text)
         # velpack stores each file as one zlib stream at the default level; so does this.
         cost = len(zlib.compress(data, 6)) + ENTRY_RECORD + len(name)
         if total + cost > archive_limit:

@@ -1,0 +1,339 @@
+#!/usr/bin/env bash
+# End-to-end installation benchmark, run on demand (not part of the test suite).
+#
+# Builds a client 1.3.0.189 (update.cfg, package\package.cfg, a 16 MiB client archive of about
+# 5,000 entries) and a 1.3.0.190 installer carrying a patch of 2,000 files, about 20 MB (three
+# quarters under the archive folders, the rest plain files in nested folders; half random, half
+# text-like). Then, on fresh copies of the client each time, it times:
+#   - the silent install under Wine, as a launcher runs it: vel-monitor -- installer /S /D= /user
+#   - native "unzip -o -q" of the same 2,000 files zipped by Info-ZIP, into a fresh folder
+#   - a bare Wine start of a trivial program ("wine cmd /c exit"): Wine's fixed cost per program
+#   - the same monitor run of the installer without a package, which ends at the trailer check:
+#     the fixed cost of the two Wine processes of an install
+# and prints the medians. Every install is checked: EXIT 0, progress 100 then -1, update.cfg at
+# 1.3.0.190, no patch.pkg left; a first, uncounted round is also compared file by file with the
+# patch (client archive and plain files), and so is its unzip.
+#
+# Usage: scripts/bench-install.sh
+# Environment:
+#   VEL_BENCH_NATIVE_TREE    native tree for velpack (default build/native, built by build.sh)
+#   VEL_BENCH_WIN_TREE       x86_64 MinGW tree for VelmoraPatch.exe and vel-monitor.exe
+#                            (default build/x64, built by build.sh); a tree given here is
+#                            configured when it has no cache yet and the needed targets are built
+#   VEL_BENCH_NO_BUILD=1     use the trees as they are
+#   VEL_BENCH_WINEPREFIX     Wine prefix (default build/wineprefix, the test suite's); the run holds
+#                            "<prefix>.lock" exclusively and ends the prefix's wineserver at the end
+#   VEL_BENCH_WORKDIR        where the temporary work folder goes (default build)
+#   VEL_BENCH_REPS           repetitions (default 7)
+#   VEL_BENCH_ARCHIVE_BYTES  the client archive stays within this length (default 16777216); a
+#                            client archive that cannot take the package makes the installer start
+#                            a new one, a small one (e.g. 2000000) is rebuilt with the patch in it
+#   VEL_BENCH_KEEP=1         keep the work folder
+#   VEL_JOBS                 build jobs (default 2)
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+repo=$(dirname "$here")
+# shellcheck source=lib.sh
+. "$here/lib.sh"
+
+reps=${VEL_BENCH_REPS:-7}
+archive_limit=${VEL_BENCH_ARCHIVE_BYTES:-16777216}
+jobs=${VEL_JOBS:-2}
+from_version=1.3.0.189
+to_version=1.3.0.190
+client_archive=D010300BD.pkg   # named after 1.3.0.189, the patch that started it
+new_archive=D010300BE.pkg      # what 1.3.0.190 starts when the client archive is full
+size_limit=16777216            # a client archive is extended only up to this length
+
+die() { echo "bench-install: $*" >&2; exit 1; }
+case "$reps" in ''|*[!0-9]*|0) die "VEL_BENCH_REPS must be a positive number" ;; esac
+
+# ---------------------------------------------------------------- tools and builds
+if ! command -v zip >/dev/null 2>&1 || ! command -v unzip >/dev/null 2>&1; then
+  bash "$here/deps.sh" || die "cannot install zip and unzip"
+fi
+command -v python3 >/dev/null 2>&1 || die "python3 is needed for the data generator"
+
+build_log=$(mktemp)
+# Builds targets in a tree given by the caller; the default trees go through build.sh.
+build_given() {
+  local tree=$1 toolchain=$2
+  shift 2
+  if [ ! -f "$tree/CMakeCache.txt" ]; then
+    local args=(-S "$repo" -B "$tree" -DCMAKE_BUILD_TYPE=Release)
+    command -v ninja >/dev/null 2>&1 && args+=(-G Ninja)
+    [ -n "$toolchain" ] && args+=("-DCMAKE_TOOLCHAIN_FILE=$repo/cmake/$toolchain")
+    cmake "${args[@]}" >>"$build_log" 2>&1 || return 1
+  fi
+  cmake --build "$tree" -j "$jobs" --target "$@" >>"$build_log" 2>&1
+}
+native_tree=${VEL_BENCH_NATIVE_TREE:-$repo/build/native}
+win_tree=${VEL_BENCH_WIN_TREE:-$repo/build/x64}
+if [ -z "${VEL_BENCH_NO_BUILD:-}" ]; then
+  echo "bench-install: building velpack, VelmoraPatch.exe and vel-monitor.exe"
+  ok=1
+  if [ -n "${VEL_BENCH_NATIVE_TREE:-}" ]; then
+    build_given "$native_tree" "" velpack || ok=0
+  else
+    VEL_BUILD_TARGETS=velpack bash "$here/build.sh" native >>"$build_log" 2>&1 || ok=0
+  fi
+  if [ -n "${VEL_BENCH_WIN_TREE:-}" ]; then
+    build_given "$win_tree" toolchain-mingw-x86_64.cmake VelmoraPatch vel-monitor || ok=0
+  else
+    VEL_BUILD_TARGETS="VelmoraPatch vel-monitor" bash "$here/build.sh" x64 >>"$build_log" 2>&1 || ok=0
+  fi
+  if [ "$ok" = 0 ]; then
+    tail -n 40 "$build_log"
+    rm -f "$build_log"
+    die "build failed"
+  fi
+fi
+rm -f "$build_log"
+velpack=$native_tree/bin/velpack
+stub=$win_tree/bin/VelmoraPatch.exe
+monitor=$win_tree/bin/vel-monitor.exe
+for f in "$velpack" "$stub" "$monitor"; do
+  [ -f "$f" ] || die "missing $f"
+done
+
+# ---------------------------------------------------------------- work folder and data
+work_parent=${VEL_BENCH_WORKDIR:-$repo/build}
+mkdir -p "$work_parent"
+work=$(mktemp -d "$(cd "$work_parent" && pwd)/bench-install.XXXXXX") || die "cannot make a work folder"
+case "$work" in *[[:space:]]*) rm -rf "$work"; die "the work folder path must not contain blanks: $work" ;; esac
+
+prefix=${VEL_BENCH_WINEPREFIX:-$repo/build/wineprefix}
+own_xvfb=0
+cleanup() {
+  if [ "$own_xvfb" = 1 ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    vel_xvfb_stop
+  fi
+  if [ -n "${VEL_BENCH_KEEP:-}" ]; then
+    echo "bench-install: work folder kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+echo "bench-install: generating data in $work"
+python3 "$here/bench-data.py" "$work/data" --archive-bytes "$archive_limit" \
+  --archive-name "$client_archive" >"$work/data.env" || die "data generation failed"
+# CLIENT_ENTRIES, CLIENT_ARCHIVE_BYTES, PATCH_ENTRIES, PATCH_BYTES, ...
+# shellcheck disable=SC1091
+. "$work/data.env"
+
+client=$work/data/client
+"$velpack" pack "$work/data/client-src" "$client/package/$client_archive" >/dev/null ||
+  die "velpack pack failed"
+installer=$work/VelmoraPatch-$to_version.exe
+"$velpack" build --stub "$stub" --folder "$work/data/patch" --from "$from_version" --to "$to_version" \
+  --kind full -o "$installer" >/dev/null || die "velpack build failed"
+(cd "$work/data/patch" && zip -q -r -X "$work/patch.zip" .) || die "zip failed"
+mkdir -p "$work/bare"
+cp "$stub" "$work/bare/VelmoraPatch.exe"
+
+archive_len=$(stat -c %s "$client/package/$client_archive")
+installer_len=$(stat -c %s "$installer")
+stub_len=$(stat -c %s "$stub")
+package_len=$((installer_len - stub_len - 32))
+zip_len=$(stat -c %s "$work/patch.zip")
+# The installer extends the client archive only while it can take the whole package.
+if [ $((archive_len + package_len)) -gt "$size_limit" ]; then
+  expect_archive=$new_archive
+  expect_entries=$PATCH_RESOURCE_ENTRIES
+  archive_path="new archive $new_archive started"
+else
+  expect_archive=$client_archive
+  expect_entries=$((CLIENT_ENTRIES - PATCH_REPLACED_ENTRIES + PATCH_RESOURCE_ENTRIES))
+  archive_path="client archive rebuilt with the patch"
+fi
+
+# ---------------------------------------------------------------- Wine
+export WINEPREFIX=$prefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wine_bin=wine
+command -v wine >/dev/null 2>&1 || wine_bin=/usr/lib/wine/wine64
+# Only Wine gets the Chinese locale: the timing arithmetic here wants the C one.
+wine_run() { LC_ALL=zh_CN.UTF-8 "$wine_bin" "$@"; }
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+
+if [ ! -f "$prefix/.vel-ready" ]; then
+  echo "bench-install: creating the Wine prefix $prefix"
+  # wine-run.sh creates a prefix the way the tests expect it; with no DISPLAY it brings its own X.
+  VEL_WINEPREFIX=$prefix env -u DISPLAY bash "$here/wine-run.sh" cmd /c exit >/dev/null 2>&1
+  [ -f "$prefix/.vel-ready" ] || die "cannot create the Wine prefix $prefix"
+fi
+# The prefix is ours alone for the run: others wait, and a wineserver left bound to another X
+# server is ended first (the lock protocol of wine-run.sh).
+exec 8>>"$prefix.lock"
+if ! flock -x -n 8; then
+  echo "bench-install: waiting for other users of $prefix"
+  flock -x 8
+fi
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+vel_xvfb_start || die "no X server"
+own_xvfb=1
+# A warm, persistent wineserver: each timed program then pays Wine's per-process cost only,
+# not the server and desktop start-up of the first program.
+wineserver -p 8>&-
+wine_run cmd /c exit >/dev/null 2>&1 8>&-
+wine_run "$monitor" --help >/dev/null 2>&1 8>&-
+
+# ---------------------------------------------------------------- timed runs
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Every timed step starts with no dirty pages waiting, so no step pays for the writes of another.
+settle() { sync; }
+lowest() { printf '%s\n' "$@" | sort -g | head -n 1; }
+highest() { printf '%s\n' "$@" | sort -g | tail -n 1; }
+
+resource_dirs=" avatar effect item magic map object peffect res skill smallnum tiles script sound progeff "
+is_resource() {
+  local top=${1%%/*}
+  [ "$top" != "$1" ] && [[ "$resource_dirs" == *" ${top,,} "* ]]
+}
+
+# Full comparison of one installed client with the patch (native tools, untimed).
+check_contents() {
+  local dir=$1 name out=$work/check
+  local pkg="$dir/package/$expect_archive"
+  [ -f "$pkg" ] || { echo "no $expect_archive in the client"; return 1; }
+  [ "$(tr -d '\r' <"$dir/package/package.cfg" | tail -n 1)" = "$expect_archive" ] ||
+    { echo "package.cfg does not end with $expect_archive"; return 1; }
+  "$velpack" verify "$pkg" >/dev/null || { echo "$expect_archive does not verify"; return 1; }
+  rm -rf "$out"
+  "$velpack" extract "$pkg" "$out" >/dev/null || { echo "cannot extract $expect_archive"; return 1; }
+  local count
+  count=$(find "$out" -type f | wc -l)
+  [ "$count" = "$expect_entries" ] || { echo "$expect_archive holds $count entries, not $expect_entries"; return 1; }
+  while IFS= read -r name; do
+    if is_resource "$name"; then
+      cmp -s "$work/data/patch/$name" "$out/$name" || { echo "archive entry $name differs"; return 1; }
+    else
+      cmp -s "$work/data/patch/$name" "$dir/$name" || { echo "file $name differs"; return 1; }
+    fi
+  done < <(cd "$work/data/patch" && find . -type f | sed 's|^\./||')
+  rm -rf "$out"
+}
+
+# Checks of every install: the run's own report and the client's version file.
+check_install() {
+  local dir=$1 rc=$2 outfile=$3
+  [ "$rc" = 0 ] || { echo "vel-monitor ended with $rc"; return 1; }
+  grep -qx 'EXIT 0' "$outfile" || { echo "the installer did not exit with 0"; return 1; }
+  grep -q 'tag=-16' "$outfile" && { echo "the installer reported a result (failure)"; return 1; }
+  local last
+  last=$(grep '^COPYDATA' "$outfile" | tail -n 2 | sed -n 's/^COPYDATA tag=\(-*[0-9]*\) data=[0-9]* (\(-*[0-9]*\)).*/\1:\2/p' | tr '\n' ' ')
+  [ "$last" = "-15:100 -15:-1 " ] || { echo "no completion pair 100, -1 (last reports: $last)"; return 1; }
+  tr -d '\r' <"$dir/client/update.cfg" | grep -qx "ver=$to_version" || { echo "update.cfg is not at $to_version"; return 1; }
+  [ ! -e "$dir/client/patch.pkg" ] || { echo "patch.pkg was left behind"; return 1; }
+}
+
+fail_run() {
+  local dir=$1
+  tail -n 8 "$dir/monitor.out" | sed 's/^/  monitor: /' >&2
+  [ -f "$dir/install.log" ] && iconv -f GBK -t UTF-8 "$dir/install.log" 2>/dev/null | tail -n 15 | sed 's/^/  log: /' >&2
+  echo "bench-install: install run failed: $2" >&2
+  VEL_BENCH_KEEP=1
+  exit 1
+}
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+uptime_before=$(uptime)
+echo "bench-install: $reps repetitions (load average before: $load_before)"
+t_install=() t_unzip=() t_wine=() t_floor=()
+# Round 0 warms the caches up, is checked file by file and not counted. Nothing is deleted before
+# the end: freeing blocks (the disk is mounted with discard) slows the writes that follow.
+for ((i = 0; i <= reps; i++)); do
+  # Installer: a fresh client copy and the installer beside it (install.log goes there).
+  run=$work/runs/install-$i
+  mkdir -p "$run"
+  cp -a "$client" "$run/client"
+  cp "$installer" "$run/"
+  title="VelBench_$$_$i"
+  settle
+  t0=$EPOCHREALTIME
+  wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$run/${installer##*/}")" /S \
+    "/D=$(winpath "$run/client")" /user "$title" >"$run/monitor.out" 2>"$run/monitor.err" 8>&-
+  rc=$?
+  t1=$EPOCHREALTIME
+  why=$(check_install "$run" "$rc" "$run/monitor.out") || fail_run "$run" "$why"
+  if [ "$i" = 0 ]; then
+    why=$(check_contents "$run/client") || fail_run "$run" "$why"
+  fi
+  s_install=$(elapsed "$t0" "$t1")
+
+  # unzip into a fresh folder.
+  dest=$work/runs/unzip-$i
+  mkdir -p "$dest"
+  settle
+  t0=$EPOCHREALTIME
+  unzip -o -q "$work/patch.zip" -d "$dest" || die "unzip failed"
+  t1=$EPOCHREALTIME
+  if [ "$i" = 0 ]; then
+    diff -r -q "$work/data/patch" "$dest" >/dev/null || die "unzip did not reproduce the patch files"
+  fi
+  s_unzip=$(elapsed "$t0" "$t1")
+
+  # Wine's own cost: a trivial program.
+  t0=$EPOCHREALTIME
+  wine_run cmd /c exit >/dev/null 2>&1 8>&-
+  t1=$EPOCHREALTIME
+  s_wine=$(elapsed "$t0" "$t1")
+
+  # The monitor and an installer without a package: start-up, command line, log, trailer scan.
+  floor=$work/runs/floor-$i
+  mkdir -p "$floor/client"
+  cp "$work/bare/VelmoraPatch.exe" "$floor/"
+  t0=$EPOCHREALTIME
+  wine_run "$monitor" --title "$title" --timeout 60000 -- "$(winpath "$floor/VelmoraPatch.exe")" /S \
+    "/D=$(winpath "$floor/client")" /user "$title" >"$floor/monitor.out" 2>&1 8>&-
+  rc=$?
+  t1=$EPOCHREALTIME
+  { [ "$rc" = 0 ] && grep -qx 'EXIT 1' "$floor/monitor.out"; } ||
+    { cat "$floor/monitor.out" >&2; die "the installer without a package did not end with 1"; }
+  s_floor=$(elapsed "$t0" "$t1")
+  if [ "$i" = 0 ]; then
+    echo "  warm-up: installer $s_install s, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
+    continue
+  fi
+  t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor")
+  echo "  run $i: installer $s_install s, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s"
+done
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# ---------------------------------------------------------------- report
+m_install=$(median "${t_install[@]}")
+m_unzip=$(median "${t_unzip[@]}")
+m_wine=$(median "${t_wine[@]}")
+m_floor=$(median "${t_floor[@]}")
+row() { printf '  %-52s %8s %8s %8s\n' "$@"; }
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+
+echo
+echo "Installation benchmark: median of $reps runs, wall time in seconds"
+echo "  machine: $(nproc) cores; $uptime_before"
+echo "  load average before: $load_before  after: $load_after"
+printf '  patch: %d files (%d archive, %d plain), %d bytes (%d text-like)\n' \
+  "$PATCH_ENTRIES" "$PATCH_RESOURCE_ENTRIES" "$PATCH_PLAIN_ENTRIES" "$PATCH_BYTES" "$PATCH_TEXT_BYTES"
+printf '  installer %d bytes (package %d), zip %d bytes\n' "$installer_len" "$package_len" "$zip_len"
+printf '  client archive %s: %d entries, %d bytes; %d archive files of the patch replace entries; %s\n' \
+  "$client_archive" "$CLIENT_ENTRIES" "$archive_len" "$PATCH_REPLACED_ENTRIES" "$archive_path"
+echo
+row "" median min max
+row "installer, silent under Wine (vel-monitor ... /S)" "$m_install" "$(lowest "${t_install[@]}")" "$(highest "${t_install[@]}")"
+row "unzip -o -q, native" "$m_unzip" "$(lowest "${t_unzip[@]}")" "$(highest "${t_unzip[@]}")"
+row "ratio installer / unzip" "$(calc '%.1f' "$m_install / $m_unzip")" "" ""
+row "Wine start (wine cmd /c exit)" "$m_wine" "$(lowest "${t_wine[@]}")" "$(highest "${t_wine[@]}")"
+row "installer minus Wine start" "$(calc '%.3f' "$m_install - $m_wine")" "" ""
+row "floor: vel-monitor + installer without package" "$m_floor" "$(lowest "${t_floor[@]}")" "$(highest "${t_floor[@]}")"
+row "installer minus floor" "$(calc '%.3f' "$m_install - $m_floor")" "" ""
+echo "  (files in the page cache; sync before each timed step; the wineserver stays warm between runs)"
