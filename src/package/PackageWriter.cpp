@@ -71,6 +71,8 @@ bool PackageWriter::Open(const char* path) {
             Discard();
             return false;
         }
+        // A name listed twice keeps its first record, the one a replacement overwrites.
+        for (size_t i = 0; i < entries_.size(); ++i) positions_.emplace(entries_[i].name, i);
     } else {
         header_ = PackageHeader{kPackageTag, 0, kPackageHeaderSize, 0};
         if (!file.Open(path, "wb") || !WriteHeader(file.Get(), header_) || !file.Close()) return false;
@@ -93,13 +95,11 @@ bool PackageWriter::Add(const std::string& name, const void* stored, uint32_t si
         return false;
 
     PackageEntry* entry = nullptr;
-    for (PackageEntry& existing : entries_) {
-        if (existing.name == name) {
-            entry = &existing;
-            break;
-        }
-    }
-    if (entry == nullptr) {
+    auto found = positions_.find(name);
+    if (found != positions_.end()) {
+        entry = &entries_[found->second];
+    } else {
+        positions_.emplace(name, entries_.size());
         entries_.emplace_back();
         entry = &entries_.back();
         ++header_.entryCount;
@@ -147,4 +147,5 @@ void PackageWriter::Discard() {
         file_ = nullptr;
     }
     entries_.clear();
+    positions_.clear();
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "package/PackageFormat.h"
@@ -37,4 +38,6 @@ private:
     FILE* file_ = nullptr;
     PackageHeader header_{};
     std::vector<PackageEntry> entries_;
+    // Name to its place in entries_: a rebuild adds thousands of names, each looked up once.
+    std::unordered_map<std::string, size_t> positions_;
 };
