@@ -65,6 +65,12 @@ title="VelSignedMonitor $$"
 cat "$tmp/monitor.txt"
 grep -qx 'EXIT 0' "$tmp/monitor.txt" || bad "the signed installer did not end with exit code 0"
 grep -q 'COPYDATA tag=-16' "$tmp/monitor.txt" && bad "the signed installer reported a failure to its monitor"
+# A complete installation ends with the completion pair 100, then -1.
+tail -n 3 "$tmp/monitor.txt" | head -n 2 | tr -d '\r' > "$tmp/pair.txt"
+printf 'COPYDATA tag=-15 data=100 (100) cb=0\nCOPYDATA tag=-15 data=4294967295 (-1) cb=0\n' | cmp -s - "$tmp/pair.txt" ||
+  bad "the signed installer did not report a completed installation"
+grep -qx 'ver=1.3.0.190' <(tr -d '\r' <"$tmp/client/update.cfg") || bad "update.cfg was not replaced by the patch's"
+cmp -s "$tmp/patch/readme.txt" "$tmp/client/readme.txt" || bad "readme.txt of the patch is not in the client folder"
 
 log="$tmp/run/install.log"
 if [ -f "$log" ]; then
