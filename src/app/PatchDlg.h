@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ScopedWin.h"
 #include "package/PackageFormat.h"
 
 // thiscall is what 32-bit MSVC code uses to call a virtual member; 64-bit has one convention.
@@ -23,31 +24,6 @@ class MergePatchCallback {
 public:
     virtual bool VEL_THISCALL CheckTimeLimit(uint32_t a, uint32_t b, uint32_t c, uint32_t d) = 0;
     virtual ~MergePatchCallback() {}
-};
-
-// A CRITICAL_SECTION owned for its whole life.
-class CriticalSection {
-public:
-    CriticalSection() { InitializeCriticalSection(&cs_); }
-    ~CriticalSection() { DeleteCriticalSection(&cs_); }
-    CriticalSection(const CriticalSection&) = delete;
-    CriticalSection& operator=(const CriticalSection&) = delete;
-    void Enter() { EnterCriticalSection(&cs_); }
-    void Leave() { LeaveCriticalSection(&cs_); }
-
-private:
-    CRITICAL_SECTION cs_;
-};
-
-class CriticalSectionLock {
-public:
-    explicit CriticalSectionLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
-    ~CriticalSectionLock() { cs_.Leave(); }
-    CriticalSectionLock(const CriticalSectionLock&) = delete;
-    CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
-
-private:
-    CriticalSection& cs_;
 };
 
 // Milliseconds the merge library may run, counted from mergeTickBase.

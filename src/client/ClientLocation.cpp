@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/PatchDlg.h"
+#include "app/ScopedWin.h"
 #include "app/ProgramFile.h"
 #include "install/PathText.h"
 #include "report/ResultCodes.h"
@@ -15,17 +16,6 @@ namespace {
 
 FolderPicker g_folderPicker = BrowseForClientFolder;
 
-class RegistryKey {
-public:
-    ~RegistryKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY* Out() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 void EnableControl(HWND dialog, int id, bool enable) { EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE); }
 
@@ -65,7 +55,7 @@ FolderPicker SetFolderPicker(FolderPicker picker) {
 
 bool CPatchDlg::ReadInstallPathFromRegistry(const char* valueName, char* buffer, DWORD bufferSize) {
     if (bufferSize == 0) return false;
-    RegistryKey key;
+    AutoRegistryKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, InstallPathKey(clientType), 0, KEY_READ | KEY_WRITE, key.Out()) != ERROR_SUCCESS) {
         return false;
     }

@@ -8,25 +8,12 @@
 
 #include "install/FileSystem.h"
 #include "install/PathText.h"
+#include "package/StdioFile.h"
 
 namespace {
 
 // The longest line that is read as a name; longer lines are dropped whole.
 constexpr size_t kMaxLineLength = kPathBufferSize - 2;
-
-class ListFile {
-public:
-    explicit ListFile(FILE* file) : file_(file) {}
-    ~ListFile() {
-        if (file_ != nullptr) fclose(file_);
-    }
-    ListFile(const ListFile&) = delete;
-    ListFile& operator=(const ListFile&) = delete;
-    FILE* Get() const { return file_; }
-
-private:
-    FILE* file_;
-};
 
 enum class LineRead { kLine, kTooLong, kEnd };
 
@@ -53,7 +40,7 @@ LineRead ReadLine(FILE* file, char* line, size_t lineSize) {
 
 bool ApplyDeleteList() {
     // Other programs may keep the list open for reading or writing meanwhile.
-    ListFile list(_fsopen("UpdateDelList.txt", "r", _SH_DENYNO));
+    StdioFile list(_fsopen("UpdateDelList.txt", "r", _SH_DENYNO));
     if (list.Get() == nullptr) return false;
 
     char line[kPathBufferSize];

@@ -5,43 +5,11 @@
 
 #include <cstring>
 
+#include "app/ScopedWin.h"
 #include "install/PathText.h"
+#include "package/StdioFile.h"
 
 namespace {
-
-class FindHandle {
-public:
-    explicit FindHandle(HANDLE handle) : handle_(handle) {}
-    ~FindHandle() {
-        if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
-    }
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-class OwnedFile {
-public:
-    explicit OwnedFile(FILE* file) : file_(file) {}
-    ~OwnedFile() { Close(); }
-    OwnedFile(const OwnedFile&) = delete;
-    OwnedFile& operator=(const OwnedFile&) = delete;
-    FILE* Get() const { return file_; }
-    // False when buffered bytes could not be written out.
-    bool Close() {
-        if (file_ == nullptr) return true;
-        bool ok = fclose(file_) == 0;
-        file_ = nullptr;
-        return ok;
-    }
-
-private:
-    FILE* file_;
-};
 
 bool FitsPathBuffer(const char* name) { return strlen(name) < kPathBufferSize; }
 
@@ -63,7 +31,7 @@ bool MakeParentFolder(const char* name) {
 bool FileExists(const char* name) {
     if (!FitsPathBuffer(name)) return false;
     WIN32_FIND_DATAA found;
-    FindHandle find(FindFirstFileA(name, &found));
+    AutoFindHandle find(FindFirstFileA(name, &found));
     return find.IsValid();
 }
 
@@ -115,7 +83,7 @@ int DeleteFileForce(const char* name) {
 }
 
 bool WriteWholeFile(const char* name, const void* bytes, size_t length) {
-    OwnedFile file(OpenForWriting(name, "wb"));
+    StdioFile file(OpenForWriting(name, "wb"));
     if (file.Get() == nullptr) return false;
     bool written = length == 0 || fwrite(bytes, 1, length, file.Get()) == length;
     // A full disk may show only when the buffer is flushed.
@@ -138,7 +106,7 @@ void RemoveTree(const char* folder) {
     char pattern[kPathBufferSize];
     if (FormatBounded(pattern, sizeof(pattern), "%s%s*.*", folder, separator)) {
         WIN32_FIND_DATAA found;
-        FindHandle find(FindFirstFileA(pattern, &found));
+        AutoFindHandle find(FindFirstFileA(pattern, &found));
         if (find.IsValid()) {
             do {
                 if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0) continue;

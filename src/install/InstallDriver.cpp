@@ -25,17 +25,6 @@ const char* const kResourceFolders[] = {"avatar", "effect", "item",  "magic", "m
 
 const int kMonitorDriverFailure = 501;
 
-// Entry names are ASCII where they are compared; a locale-free comparison keeps GBK bytes intact.
-bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == '\0') return true;
-    }
-}
-
 enum class EntryOutcome { Written, Failed, ProgramNotClosed };
 
 // Unpacks one non-resource entry and writes it where it belongs.

@@ -42,6 +42,26 @@ bool EndsWithChar(const char* text, char ch) {
     return last >= 0 && text[last] == ch;
 }
 
+bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+    for (;;) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (IsGbkLeadByte(x)) {
+            if (x != y || a[1] != b[1]) return false;
+            if (a[1] == '\0') return true;
+            a += 2;
+            b += 2;
+            continue;
+        }
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == '\0') return true;
+        ++a;
+        ++b;
+    }
+}
+
 static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 size_t TrimBlanks(char* text) {

@@ -16,6 +16,11 @@ int FindFirstSeparator(const char* text);
 // True when the last character of text (not a trail byte) is ch.
 bool EndsWithChar(const char* text, char ch);
 
+// Equal texts when single-byte letters are folded to lower case; both bytes of a GBK character
+// must match as they are, so a trail byte that happens to be a letter never matches another one.
+// Locale-free, unlike _stricmp, whose folding follows the process's code page.
+bool EqualsIgnoringAsciiCase(const char* a, const char* b);
+
 // Removes space, tab, LF and CR from both ends, in place; returns the new length.
 size_t TrimBlanks(char* text);
 

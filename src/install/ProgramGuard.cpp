@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/PatchDlg.h"
+#include "app/ScopedWin.h"
 #include "install/PathText.h"
 
 namespace {
@@ -14,44 +15,6 @@ const char kQuestionCaption[] = "发现正在运行文件";
 const char kRefusalCaption[] = "发现正在运行程序";
 
 ProcessTerminator g_terminator = nullptr;
-
-// A Toolhelp snapshot or process handle, closed on every exit.
-class KernelHandle {
-public:
-    explicit KernelHandle(HANDLE handle) : handle_(handle) {}
-    ~KernelHandle() {
-        if (Valid()) CloseHandle(handle_);
-    }
-    KernelHandle(const KernelHandle&) = delete;
-    KernelHandle& operator=(const KernelHandle&) = delete;
-    bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-// Single-byte letters are folded; both bytes of a GBK character are compared as they are, so a
-// trail byte that happens to be a letter never matches another character.
-bool EqualsIgnoringCase(const char* a, const char* b) {
-    for (;;) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (IsGbkLeadByte(x)) {
-            if (x != y || a[1] != b[1]) return false;
-            if (a[1] == '\0') return true;
-            a += 2;
-            b += 2;
-            continue;
-        }
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == '\0') return true;
-        ++a;
-        ++b;
-    }
-}
 
 // The file name and extension of a path: what follows its drive and folder part.
 const char* FileNamePart(const char* path) {
@@ -65,7 +28,7 @@ const char* FileNamePart(const char* path) {
 bool HasExeExtension(const char* name) {
     const char* file = FileNamePart(name);
     int dot = FindLastChar(file, '.');
-    return dot >= 0 && EqualsIgnoringCase(file + dot, ".exe");
+    return dot >= 0 && EqualsIgnoringAsciiCase(file + dot, ".exe");
 }
 
 bool FitsPathBuffer(const char* text) { return strlen(text) < kPathBufferSize; }
@@ -146,18 +109,18 @@ GuardResult CloseClientPrograms(CPatchDlg* session, const char* currentFolder) {
 
 DWORD FindProcessByName(const char* name, bool matchFullPath) {
     if (!name || !FitsPathBuffer(name)) return 0;
-    KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.Valid()) return 0;
+    AutoCloseHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid()) return 0;
 
     const char* key = FileNamePart(name);
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
         entry.szExeFile[sizeof(entry.szExeFile) - 1] = '\0';
-        if (!EqualsIgnoringCase(key, FileNamePart(entry.szExeFile))) continue;
+        if (!EqualsIgnoringAsciiCase(key, FileNamePart(entry.szExeFile))) continue;
         if (!matchFullPath) return entry.th32ProcessID;
         std::string modulePath;
-        if (GetMainModulePath(entry.th32ProcessID, &modulePath) && EqualsIgnoringCase(modulePath.c_str(), name)) {
+        if (GetMainModulePath(entry.th32ProcessID, &modulePath) && EqualsIgnoringAsciiCase(modulePath.c_str(), name)) {
             return entry.th32ProcessID;
         }
     }
@@ -177,8 +140,8 @@ bool GetMainModulePath(DWORD processId, std::string* path) {
     for (int retry = 0; handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_BAD_LENGTH && retry < 8; ++retry) {
         handle = CreateToolhelp32Snapshot(kinds, processId);
     }
-    KernelHandle snapshot(handle);
-    if (!snapshot.Valid()) return false;
+    AutoCloseHandle snapshot(handle);
+    if (!snapshot.IsValid()) return false;
 
     MODULEENTRY32 module;
     module.dwSize = sizeof(module);
@@ -192,6 +155,6 @@ bool GetMainModulePath(DWORD processId, std::string* path) {
 
 void TerminateProcessById(DWORD processId) {
     if (processId == 0) return;
-    KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
-    if (process.Valid()) TerminateProcess(process.Get(), 0);
+    AutoCloseHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    if (process.IsValid()) TerminateProcess(process.Get(), 0);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/PatchDlg.h"
+#include "app/ScopedWin.h"
 #include "install/FileSystem.h"
 #include "install/PathText.h"
 #include "report/InstallLog.h"
@@ -19,26 +20,13 @@ constexpr int kMaxListItems = 1000;
 
 constexpr int kMergeMessageCapacity = 1024;
 
-class LoadedLibrary {
-public:
-    explicit LoadedLibrary(HMODULE module) : module_(module) {}
-    ~LoadedLibrary() {
-        if (module_ != nullptr) FreeLibrary(module_);
-    }
-    LoadedLibrary(const LoadedLibrary&) = delete;
-    LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-    HMODULE Get() const { return module_; }
-
-private:
-    HMODULE module_;
-};
 
 // Handles and addresses are logged as numbers (cut to 32 bits in a 64-bit build).
 int NumberOf(const void* address) { return static_cast<int>(reinterpret_cast<intptr_t>(address)); }
 
 void RunMergeLibrary(CPatchDlg* session) {
     // Bare name: the platform's search, in which the client folder (current directory) takes part.
-    LoadedLibrary library(LoadLibraryA("RAVNMerge.dll"));
+    AutoLibrary library(LoadLibraryA("RAVNMerge.dll"));
     MergePatchWSafeFn merge = nullptr;
     if (library.Get() != nullptr) {
         // Through void(*)(): the generic function type that may be cast to any other.

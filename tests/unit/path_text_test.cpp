@@ -89,3 +89,13 @@ TEST(PathText, ContainedRelativePaths) {
     EXPECT_FALSE(IsContainedRelativePath("C:x"));
     EXPECT_FALSE(IsContainedRelativePath("a.txt:stream"));
 }
+
+TEST(PathText, CaseFoldingLeavesGbkCharactersAlone) {
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("RAVN/RAVNFileList.ini", "ravn/ravnfilelist.INI"));
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("", ""));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("a", "ab"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("ab", "a"));
+    // 乗 is 81 5C and 乕 is 81 41 ('A'): folding the trail byte would turn it into 81 61.
+    EXPECT_TRUE(EqualsIgnoringAsciiCase("\x81\x41.exe", "\x81\x41.EXE"));
+    EXPECT_FALSE(EqualsIgnoringAsciiCase("\x81\x41", "\x81\x61"));
+}

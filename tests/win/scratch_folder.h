@@ -9,28 +9,7 @@
 #include <string>
 #include <vector>
 
-// Closes a file handle (CloseHandle) or a find handle (FindClose) on every exit.
-class ScopedHandle {
-public:
-    enum Kind { kFile, kFind };
-    ScopedHandle(Kind kind, HANDLE handle) : kind_(kind), handle_(handle) {}
-    ~ScopedHandle() {
-        if (handle_ == INVALID_HANDLE_VALUE) return;
-        if (kind_ == kFind) {
-            FindClose(handle_);
-        } else {
-            CloseHandle(handle_);
-        }
-    }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    Kind kind_;
-    HANDLE handle_;
-};
+#include "app/ScopedWin.h"
 
 class ScratchFolder {
 public:
@@ -83,8 +62,8 @@ private:
     }
     static void RemoveWide(const std::wstring& folder) {
         WIN32_FIND_DATAW found;
-        ScopedHandle find(ScopedHandle::kFind, FindFirstFileW((folder + L"\\*").c_str(), &found));
-        if (find.Valid()) {
+        AutoFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+        if (find.IsValid()) {
             do {
                 std::wstring name = found.cFileName;
                 if (name == L"." || name == L"..") continue;
@@ -111,8 +90,8 @@ private:
 inline bool WriteRawFile(const std::string& name, const std::string& bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     bool ok;
     {
-        ScopedHandle file(ScopedHandle::kFile, CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.Valid()) return false;
+        AutoCloseHandle file(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsValid()) return false;
         DWORD written = 0;
         ok = bytes.empty() ||
              (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -122,8 +101,8 @@ inline bool WriteRawFile(const std::string& name, const std::string& bytes, DWOR
 }
 
 inline bool ReadRawFile(const std::string& name, std::string* bytes) {
-    ScopedHandle file(ScopedHandle::kFile, CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid()) return false;
+    AutoCloseHandle file(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid()) return false;
     bytes->clear();
     char buffer[4096];
     DWORD got = 0;
@@ -142,8 +121,8 @@ inline bool IsFolder(const std::string& name) {
 inline std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    ScopedHandle find(ScopedHandle::kFind, FindFirstFileA((folder + "\\*").c_str(), &found));
-    if (!find.Valid()) return names;
+    AutoFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find.IsValid()) return names;
     do {
         std::string name = found.cFileName;
         if (name != "." && name != "..") names.push_back(name);

@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-// GBK lead bytes are 0x81..0xFE; the byte after one is its trail byte, which may be 0x5C ('\').
-inline bool IsGbkLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+#include "install/PathText.h"
 
 // Splits at '\' and '/' that are characters of their own, never at a trail byte.
 // "a\\b" gives {"a", "", "b"}; a leading separator gives a first empty component.

@@ -8,6 +8,7 @@
 #include "GbkNames.h"
 #include "HostFiles.h"
 #include "PackTool.h"
+#include "install/PathText.h"
 #include "package/Crc32.h"
 #include "package/PackageTrailer.h"
 #include "package/PackageWriter.h"
@@ -123,17 +124,6 @@ bool WritePackage(const std::vector<PackFile>& files, const std::string& outPkg,
     return builder.Finish(error);
 }
 
-static bool EqualsIgnoringAsciiCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
-
 bool CollectFolderFiles(const std::string& folder, std::vector<FolderFile>* files, std::string* error) {
     files->clear();
     std::vector<RelativeFileName> found;
@@ -160,7 +150,7 @@ bool CollectFolderFiles(const std::string& folder, std::vector<FolderFile>* file
         }
         // The installer merges the client's resource index only for this exact entry, which the
         // game's patches name with a forward slash; every other name keeps backslashes.
-        if (EqualsIgnoringAsciiCase(file.archiveName, "RAVN\\RAVNFileList.ini")) {
+        if (EqualsIgnoringAsciiCase(file.archiveName.c_str(), "RAVN\\RAVNFileList.ini")) {
             file.archiveName[4] = '/';
         }
         if (file.archiveName.size() > kMaxEntryNameLength) {
