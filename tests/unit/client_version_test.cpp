@@ -4,14 +4,14 @@
 #include <string>
 
 #include "client/ClientVersion.h"
-#include "test_folder.h"
+#include "package_test_support.h"
 
 namespace {
 
 // ReadVersionFromStream over the given file content; -2 or the version.
 int64_t ReadFrom(const std::string& content) {
-    TestFolder folder;
-    std::string path = folder.Path("update.cfg");
+    PackageTempDir folder;
+    std::string path = folder.File("update.cfg");
     FILE* f = fopen(path.c_str(), "wb");
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "client/DiskSpace.h"
-#include "test_folder.h"
+#include "package_test_support.h"
 
 namespace {
 
@@ -48,13 +48,13 @@ TEST(DiskSpace, MessageNamesTheDrive) {
 }
 
 TEST(DiskSpace, QueryFileLength) {
-    TestFolder folder;
-    std::string path = folder.Path("archive.pkg");
+    PackageTempDir folder;
+    std::string path = folder.File("archive.pkg");
     EXPECT_EQ(QueryFileLength(path.c_str()), 0u);
     FILE* f = fopen(path.c_str(), "wb");
     std::string bytes(70000, 'z');
     fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
     EXPECT_EQ(QueryFileLength(path.c_str()), 70000u);
-    EXPECT_EQ(QueryFileLength(folder.Path("missing").c_str()), 0u);
+    EXPECT_EQ(QueryFileLength(folder.File("missing").c_str()), 0u);
 }

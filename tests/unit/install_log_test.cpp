@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "report/InstallLog.h"
-#include "test_folder.h"
+#include "package_test_support.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ std::string Message(const std::string& line) {
 class InstallLogTest : public ::testing::Test {
 protected:
     void TearDown() override { InstallLog::Close(); }
-    TestFolder folder_;
-    std::string path_ = folder_.Path("install.log");
+    PackageTempDir folder_;
+    std::string path_ = folder_.File("install.log");
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Temporary folders, whole-file helpers and zlib streams for the package tests.
+// Temporary folders, whole-file helpers and zlib streams for the portable tests.
 #pragma once
 
 #include <cstdint>
