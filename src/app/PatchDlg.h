@@ -88,6 +88,7 @@ public:
 private:
     std::string statusText;
     mutable CriticalSection statusLock;
+    int32_t lastSentPercent_ = INT32_MIN;  // none sent yet
 
 public:
     std::string versionText;

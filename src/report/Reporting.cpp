@@ -55,6 +55,10 @@ void CPatchDlg::SetProgress(int32_t position, bool phased, bool building) {
         return;
     }
     int32_t percent = ProgressPercent(position, progressRange, phased, building);
+    // Thousands of entries map onto 101 percentages. A repeat tells the launcher nothing, and
+    // every send waits until the launcher's window has handled it, so repeats are not sent.
+    if (percent == lastSentPercent_) return;
+    lastSentPercent_ = percent;
     SendMonitorCopyData(monitorWnd, MONITOR_PROGRESS, static_cast<uint32_t>(percent), nullptr, 0);
 }
 

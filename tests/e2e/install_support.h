@@ -7,6 +7,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -199,7 +200,8 @@ struct ProgressPlan {
 };
 
 // The progress percentages in the order a monitor sees them: the start of the temporary
-// package, its building phase, the install phase entry by entry, and the final position.
+// package, its building phase, the install phase entry by entry, and the final position,
+// each only when it differs from the one before (the installer sends no repeats).
 inline std::vector<uint32_t> ExpectedProgress(const ProgressPlan& plan)
 {
     std::vector<uint32_t> p;
@@ -217,6 +219,7 @@ inline std::vector<uint32_t> ExpectedProgress(const ProgressPlan& plan)
     for (uint32_t k = 1; k <= plan.entriesHandled; ++k)
         p.push_back(Percent(static_cast<int32_t>(k), width, phased, false));
     p.push_back(Percent(width, width, phased, false));
+    p.erase(std::unique(p.begin(), p.end()), p.end());
     return p;
 }
 

@@ -95,21 +95,27 @@ TEST_F(SilentReporting, UnknownAndNonNegativeCodes) {
     EXPECT_EQ(g_received[0].bytes, std::string("发生未知错误！", strlen("发生未知错误！") + 1));
 }
 
-TEST_F(SilentReporting, ProgressPercentagesAndRange) {
+TEST_F(SilentReporting, ProgressPercentagesRangeAndRepeats) {
     session_.SetProgress(5, false, false);  // range still 0
     session_.SetProgressRange(0, 50);      // only records the width
     session_.SetProgress(25, false, false);
     session_.SetProgress(25, true, true);
     session_.SetProgress(25, true, false);
     session_.SetProgress(50, true, false);
-    ASSERT_EQ(g_received.size(), 5u);
+    session_.SetProgress(50, true, false);  // a repeat of the last percentage is not sent
+    session_.SetProgressRange(0, 5000);
+    session_.SetProgress(4999, true, false);  // 99*9/10+10 = 99
+    session_.SetProgress(5000, false, false);
+    ASSERT_EQ(g_received.size(), 7u);
+    EXPECT_EQ(g_received[5].data, 99u);
+    EXPECT_EQ(g_received[6].data, 100u);
     const uint32_t expected[] = {0, 50, 5, 55, 100};
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(g_received[i].tag, MONITOR_PROGRESS);
         EXPECT_EQ(g_received[i].data, expected[i]);
         EXPECT_EQ(g_received[i].cbData, 0u);
     }
-    EXPECT_EQ(session_.progressRange, 50);
+    EXPECT_EQ(session_.progressRange, 5000);
 }
 
 TEST_F(SilentReporting, HandleValueOneLosesMessagesWithoutHarm) {
