@@ -155,16 +155,6 @@ bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<R
 
 }  // namespace
 
-bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error) {
-    files->clear();
-    if (!IsDirectory(folder)) {
-        *error = "\"" + folder + "\" is not a folder";
-        return false;
-    }
-    RelativeFileName prefix;
-    return ListInto(folder, prefix, files, error);
-}
-
 bool IsDirectory(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -272,16 +262,6 @@ bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<R
 
 }  // namespace
 
-bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error) {
-    files->clear();
-    if (!IsDirectory(folder)) {
-        *error = "\"" + folder + "\" is not a folder";
-        return false;
-    }
-    RelativeFileName prefix;
-    return ListInto(folder, prefix, files, error);
-}
-
 bool IsDirectory(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -322,3 +302,13 @@ bool HostNamesAreGbk() {
 }
 
 #endif
+
+bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error) {
+    files->clear();
+    if (!IsDirectory(folder)) {
+        *error = "\"" + folder + "\" is not a folder";
+        return false;
+    }
+    RelativeFileName prefix;
+    return ListInto(folder, prefix, files, error);
+}
