@@ -10,14 +10,13 @@
 #include "app/ProgramFile.h"
 #include "install/PathText.h"
 #include "report/ResultCodes.h"
+#include "ui/DialogControls.h"
 #include "ui/DialogIds.h"
 
 namespace {
 
 FolderPicker g_folderPicker = BrowseForClientFolder;
 
-
-void EnableControl(HWND dialog, int id, bool enable) { EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE); }
 
 }  // namespace
 

@@ -11,8 +11,6 @@
 
 namespace {
 
-bool FitsPathBuffer(const char* name) { return strlen(name) < kPathBufferSize; }
-
 // Creates the folders in front of the file's last separator. False when the name does not fit.
 bool MakeParentFolder(const char* name) {
     char folder[kPathBufferSize];

@@ -11,11 +11,11 @@
 #include "install/InstallDriver.h"
 #include "package/TemporaryPackage.h"
 #include "report/InstallLog.h"
+#include "report/MonitorProtocol.h"
 
 namespace {
 
 const char kBackupSlot[] = "tmp.tmp";
-const int kMonitorDriverFailure = 501;
 
 bool Exists(const char* name) { return _access(name, 0) == 0; }
 
@@ -33,7 +33,7 @@ bool ReplaceWithBackup(const char* target, const char* newFile) {
 void Fail(CPatchDlg* session, const std::string& text, bool toMonitor) {
     session->SetStatus(text.c_str());
     InstallLog::WriteText(text.c_str());
-    if (toMonitor) session->SendResultToMonitor(kMonitorDriverFailure);
+    if (toMonitor) session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
 }
 
 }  // namespace

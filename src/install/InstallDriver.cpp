@@ -23,7 +23,6 @@ namespace {
 const char* const kResourceFolders[] = {"avatar", "effect", "item",  "magic", "map",    "object", "peffect",
                                         "Res",    "skill",  "smallnum", "tiles", "script", "sound",  "progeff"};
 
-const int kMonitorDriverFailure = 501;
 
 enum class EntryOutcome { Written, Failed, ProgramNotClosed };
 
@@ -85,7 +84,7 @@ void RunInstall(CPatchDlg* session) {
     if (!CopyBounded(archivePath, sizeof(archivePath), session->archivePath.c_str()) ||
         !FormatBounded(tempPath, sizeof(tempPath), "%s.tmp", archivePath)) {
         session->SetStatus((std::string("不能建立临时更新包") + session->archivePath).c_str());
-        session->SendResultToMonitor(kMonitorDriverFailure);
+        session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
         return;
     }
 
@@ -94,7 +93,7 @@ void RunInstall(CPatchDlg* session) {
     PackageWriter writer;
     bool archiveRebuilt = false;
     if (!BuildTemporaryPackage(*session, writer, tempPath, archivePath, patch, &archiveRebuilt)) {
-        session->SendResultToMonitor(kMonitorDriverFailure);
+        session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
         return;
     }
 
@@ -123,7 +122,7 @@ void RunInstall(CPatchDlg* session) {
             EntryOutcome outcome = WritePlainEntry(session, patch, entry, firstComponent, &indexReceived);
             if (outcome == EntryOutcome::ProgramNotClosed) {
                 session->SetStatus((std::string("程序[") + name + "]未关闭，停止更新！").c_str());
-                session->SendResultToMonitor(kMonitorDriverFailure);
+                session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
                 patch.Close();
                 writer.Save();
                 return;

@@ -24,6 +24,13 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b);
 // Removes space, tab, LF and CR from both ends, in place; returns the new length.
 size_t TrimBlanks(char* text);
 
+// True when the text fits a path buffer with its terminator (259 characters at most).
+inline bool FitsPathBuffer(const char* text) {
+    size_t n = 0;
+    while (n < kPathBufferSize && text[n] != '\0') ++n;
+    return n < kPathBufferSize;
+}
+
 // Copies src into dest when it fits with its terminator; otherwise dest becomes empty and the
 // result is false. Never writes past destSize.
 bool CopyBounded(char* dest, size_t destSize, const char* src);

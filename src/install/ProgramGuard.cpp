@@ -31,8 +31,6 @@ bool HasExeExtension(const char* name) {
     return dot >= 0 && EqualsIgnoringAsciiCase(file + dot, ".exe");
 }
 
-bool FitsPathBuffer(const char* text) { return strlen(text) < kPathBufferSize; }
-
 void EndProcess(DWORD processId) {
     if (g_terminator) {
         g_terminator(processId);

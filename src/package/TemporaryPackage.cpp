@@ -21,8 +21,6 @@ PackageNameSet& EmbeddedPackageNames() {
     return names;
 }
 
-bool FitsPathBuffer(const char* path) { return std::strlen(path) < kPathBufferSize; }
-
 }  // namespace
 
 int ChooseClientArchive(CPatchDlg& session, const char* listPath) {

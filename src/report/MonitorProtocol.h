@@ -10,6 +10,9 @@ constexpr unsigned WM_PATCH_STATUS = 0x0400 + 123;
 constexpr int32_t MONITOR_PROGRESS = -15;  // dwData: percentage 0..100, or 100 then -1 on completion
 constexpr int32_t MONITOR_RESULT = -16;    // dwData: result number; lpData: status text with its NUL
 
+// Result number the install driver sends for failures it words itself (no result code behind it).
+constexpr int32_t MONITOR_DRIVER_FAILURE = 501;
+
 // dwData of the second message of the completion pair.
 constexpr uint32_t MONITOR_PROGRESS_DONE = 0xFFFFFFFFu;
 

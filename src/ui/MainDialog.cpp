@@ -7,6 +7,7 @@
 #include "install/InstallDriver.h"
 #include "report/MonitorProtocol.h"
 #include "report/ResultCodes.h"
+#include "ui/DialogControls.h"
 #include "ui/DialogIds.h"
 
 namespace {
@@ -17,10 +18,6 @@ CPatchDlg* g_session = nullptr;
 const char kNotice[] =
     "在安装此更新包之前，请确定关闭了其他的Velmora相关程序（包括客户端，自动更新，及Velmora的安装程序），"
     "否则可能会造成安装错误。";
-
-void EnableControl(HWND dialog, int id, bool enable) { EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE); }
-
-bool IsControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
 void __cdecl InstallThread(void* session) { InstallUpdate(static_cast<CPatchDlg*>(session)); }
 
