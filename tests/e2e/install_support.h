@@ -4,6 +4,7 @@
 #pragma once
 
 #include "e2e_support.h"
+#include "../win/sleeper/RunningSleeper.h"
 
 #include <zlib.h>
 
@@ -296,64 +297,6 @@ inline bool LogMentions(const std::vector<std::string>& log, const std::string& 
     }
     return false;
 }
-
-// A copy of the sleeper running under a client program's name. It is ended and waited for on
-// destruction whatever the test did, so no copy outlives its test or keeps its folder.
-class RunningProgram {
-public:
-    static constexpr DWORD kWaitMs = 10000;
-
-    RunningProgram(const std::string& folder, const std::string& name) : path_(folder + "\\" + name)
-    {
-        CreateDirectoryA(folder.c_str(), nullptr);
-        if (!CopyFileA((harness::ProgramFolder() + "\\vel_sleeper.exe").c_str(), path_.c_str(), FALSE))
-            return;
-        static unsigned counter = 0;
-        const std::string eventName =
-            "vel-install-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        if (!ready)
-            return;
-        std::string command = "\"" + path_ + "\" " + eventName + " " + std::to_string(GetCurrentProcessId());
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        if (CreateProcessA(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info_)) {
-            // Once its own code signals, it is in every process snapshot.
-            HANDLE waits[] = {ready, info_.hProcess};
-            started_ = WaitForMultipleObjects(2, waits, FALSE, kWaitMs) == WAIT_OBJECT_0;
-        }
-        CloseHandle(ready);
-    }
-    ~RunningProgram()
-    {
-        if (!info_.hProcess)
-            return;
-        TerminateProcess(info_.hProcess, 1);
-        WaitForSingleObject(info_.hProcess, kWaitMs);
-        CloseHandle(info_.hThread);
-        CloseHandle(info_.hProcess);
-    }
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
-
-    bool Started() const { return started_; }
-    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
-    // The sleeper never ends with 0 by itself; 0 is the installer's termination.
-    bool EndedByInstaller() const
-    {
-        DWORD code = 1;
-        return WaitForSingleObject(info_.hProcess, kWaitMs) == WAIT_OBJECT_0 && GetExitCodeProcess(info_.hProcess, &code) &&
-               code == 0;
-    }
-
-private:
-    std::string path_;
-    PROCESS_INFORMATION info_ = {};
-    bool started_ = false;
-};
 
 // Holds a file open so that nobody else may open it (share mode 0), or with the given sharing.
 class LockedFile {

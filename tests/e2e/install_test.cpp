@@ -12,6 +12,7 @@ const char kOldMmog[] = "<mmog version=\"1.3.0.189\"/>\r\n";
 const char kNewMmog[] = "<mmog version=\"1.3.0.190\" note=\"新版本\"/>\r\n";
 const char kQuestionCaption[] = "发现正在运行文件";
 const char kRefusalCaption[] = "发现正在运行程序";
+const std::string kSleeper = harness::ProgramFolder() + "\\vel_sleeper.exe";
 
 // Content that compresses a little, so stored and inflated sizes differ.
 std::string Content(const std::string& seed, size_t size)
@@ -511,7 +512,7 @@ TEST_F(InstallTest, RunningClientEndedWhenUserAgrees)
 {
     LayOutClient();
     BuildPatch({{"update.cfg", kNewUpdateCfg}, {"Res\\new.bin", "new"}});
-    RunningProgram client(Folder() / "running", "velmora.exe");
+    RunningProgram client(kSleeper, Folder() / "running", "velmora.exe");
     ASSERT_TRUE(client.Started());
 
     // The guard looks again after ending it; should the ended program still be listed then, it
@@ -525,7 +526,7 @@ TEST_F(InstallTest, RunningClientEndedWhenUserAgrees)
         EXPECT_EQ(box.caption, kQuestionCaption);
         EXPECT_EQ(box.text, "检查到[velmora.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
     }
-    EXPECT_TRUE(client.EndedByInstaller());
+    EXPECT_TRUE(client.Terminated());
     EXPECT_EQ(Text("update.cfg"), kNewUpdateCfg);
 }
 
@@ -537,7 +538,7 @@ TEST_F(InstallTest, RunningClientKeptWhenUserRefuses)
     Put("UpdateDelList.txt", "readme.txt\r\n");
     BuildPatch({{"update.cfg", kNewUpdateCfg}, {"Res\\new.bin", "new"}});
     Snapshot expected = TakeSnapshot(Client());
-    RunningProgram client(Folder() / "running", "velmora.exe");
+    RunningProgram client(kSleeper, Folder() / "running", "velmora.exe");
     ASSERT_TRUE(client.Started());
 
     const SilentResult r = RunSilent({{kQuestionCaption, IDNO, 1}, {kRefusalCaption, IDOK, 1}});
@@ -563,7 +564,7 @@ TEST_F(InstallTest, RunningBulkDownloaderEndedWithoutQuestion)
 {
     LayOutClient();
     BuildPatch({{"update.cfg", kNewUpdateCfg}});
-    RunningProgram downloader(Folder() / "running", "bulkdl.exe");
+    RunningProgram downloader(kSleeper, Folder() / "running", "bulkdl.exe");
     ASSERT_TRUE(downloader.Started());
 
     // A question, should one come, is answered so the run cannot hang; it must not come.
@@ -572,7 +573,7 @@ TEST_F(InstallTest, RunningBulkDownloaderEndedWithoutQuestion)
     ExpectCompleted(r);
     EXPECT_MESSAGES(r.run.messages, SuccessMessages(RebuildPlan(1, 1)));
     EXPECT_TRUE(r.run.boxes.empty()) << harness::GbkToUtf8(r.run.boxes[0].text);
-    EXPECT_TRUE(downloader.EndedByInstaller());
+    EXPECT_TRUE(downloader.Terminated());
     EXPECT_EQ(Text("update.cfg"), kNewUpdateCfg);
 }
 
@@ -588,7 +589,7 @@ TEST_F(InstallTest, RunningProgramOfThePackageRefused)
                                          {"docs\\b.txt", "b"}};
     BuildPatch(patch);
     Snapshot expected = TakeSnapshot(Client());
-    RunningProgram helper(Folder() / "running", "vhelper.exe");
+    RunningProgram helper(kSleeper, Folder() / "running", "vhelper.exe");
     ASSERT_TRUE(helper.Started());
 
     const SilentResult r = RunSilent({{kQuestionCaption, IDNO, 1}, {kRefusalCaption, IDOK, 1}});

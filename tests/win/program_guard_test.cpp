@@ -12,6 +12,7 @@
 #include "install/PathText.h"
 #include "install/ProgramGuard.h"
 #include "scratch_folder.h"
+#include "sleeper/RunningSleeper.h"
 
 namespace {
 
@@ -26,59 +27,6 @@ std::string SleeperPath() {
     self[FindLastChar(self, '\\') + 1] = '\0';
     return std::string(self) + "vel_sleeper.exe";
 }
-
-// One started copy of the helper under a given name; whatever the test did, it is ended and
-// waited for before its folder goes.
-class RunningProgram {
-public:
-    RunningProgram(const std::string& folder, const std::string& name) : path_(folder + "\\" + name) {
-        CopyFileA(SleeperPath().c_str(), path_.c_str(), FALSE);
-        static unsigned counter = 0;
-        std::string eventName = "vel-guard-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        if (!ready) return;
-        std::string command = "\"" + path_ + "\" " + eventName + " " + std::to_string(GetCurrentProcessId());
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        // Started in the test's own current folder: one inside the scratch folder would keep it
-        // from being removed.
-        if (CreateProcessA(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info_)) {
-            // Ready once its own code runs: from then on it is in every process snapshot.
-            HANDLE waits[] = {ready, info_.hProcess};
-            started_ = WaitForMultipleObjects(2, waits, FALSE, kWaitMs) == WAIT_OBJECT_0;
-        }
-        CloseHandle(ready);
-    }
-    ~RunningProgram() {
-        if (!info_.hProcess) return;
-        TerminateProcess(info_.hProcess, 1);
-        WaitForSingleObject(info_.hProcess, kWaitMs);
-        CloseHandle(info_.hThread);
-        CloseHandle(info_.hProcess);
-    }
-    RunningProgram(const RunningProgram&) = delete;
-    RunningProgram& operator=(const RunningProgram&) = delete;
-
-    bool Started() const { return started_; }
-    DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
-    const std::string& Path() const { return path_; }
-    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
-    // Ended with the guard's exit code (the helper itself never exits with 0).
-    bool EndedByGuard() const {
-        DWORD code = 1;
-        return WaitForSingleObject(info_.hProcess, kWaitMs) == WAIT_OBJECT_0 &&
-               GetExitCodeProcess(info_.hProcess, &code) && code == 0;
-    }
-
-private:
-    std::string path_;
-    PROCESS_INFORMATION info_{};
-    bool started_ = false;
-};
 
 struct SeenBox {
     std::string caption;
@@ -156,7 +104,7 @@ protected:
             folder += "\\" + subfolder;
             CreateDirectoryA(folder.c_str(), nullptr);
         }
-        programs_.push_back(std::make_unique<RunningProgram>(folder, name));
+        programs_.push_back(std::make_unique<RunningProgram>(SleeperPath(), folder, name));
         EXPECT_TRUE(programs_.back()->Started()) << name;
         return *programs_.back();
     }
@@ -189,7 +137,7 @@ TEST_F(ProgramGuardTest, OnlyExeNamesOfAtMost259CharactersAreLookedUp) {
     EXPECT_TRUE(renamed.Running());
 
     EXPECT_EQ(CheckRunningProgram(&silent_, "VELMORA.EXE", true, false), 2);
-    EXPECT_TRUE(velmora.EndedByGuard());
+    EXPECT_TRUE(velmora.Terminated());
     EXPECT_EQ(CheckRunningProgram(&silent_, "velmora.exe", true, false), 0);
 }
 
@@ -214,7 +162,7 @@ TEST_F(ProgramGuardTest, BulkDownloaderIsEndedWithoutAQuestionInBothModes) {
         BoxAnswerer answerer;
         EXPECT_EQ(CloseClientPrograms(session, client_.c_str()), GuardResult::Clear);
         EXPECT_TRUE(answerer.Stop().empty());
-        EXPECT_TRUE(bulk.EndedByGuard());
+        EXPECT_TRUE(bulk.Terminated());
     }
 }
 
@@ -227,8 +175,8 @@ TEST_F(ProgramGuardTest, SilentModeEndsSomeUnaskedAndSkipsPlayfrontDialogModeAsk
         EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Clear);
         EXPECT_TRUE(answerer.Stop().empty());
     }
-    EXPECT_TRUE(downloader.EndedByGuard());
-    EXPECT_TRUE(host.EndedByGuard());
+    EXPECT_TRUE(downloader.Terminated());
+    EXPECT_TRUE(host.Terminated());
     EXPECT_TRUE(playfront.Running());
 
     RunningProgram& again = Start("velresdl.exe");
@@ -239,8 +187,8 @@ TEST_F(ProgramGuardTest, SilentModeEndsSomeUnaskedAndSkipsPlayfrontDialogModeAsk
     EXPECT_EQ(seen[0].caption, kQuestionCaption);
     EXPECT_EQ(seen[0].text, "检查到[velresdl.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
     EXPECT_EQ(seen[1].text, "检查到[playfront.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
-    EXPECT_TRUE(again.EndedByGuard());
-    EXPECT_TRUE(playfront.EndedByGuard());
+    EXPECT_TRUE(again.Terminated());
+    EXPECT_TRUE(playfront.Terminated());
 }
 
 TEST_F(ProgramGuardTest, AnsweringNoRefusesAndLooksNoFurther) {
@@ -275,7 +223,7 @@ TEST_F(ProgramGuardTest, CrashReporterCountsOnlyFromTheClientFolder) {
     std::vector<SeenBox> seen = answerer.Stop();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, "检查到[" + client_ + "\\crashsend.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
-    EXPECT_TRUE(own.EndedByGuard());
+    EXPECT_TRUE(own.Terminated());
     EXPECT_TRUE(elsewhere.Running());
 }
 
@@ -291,7 +239,7 @@ TEST_F(ProgramGuardTest, TwoProcessesOfOneNameAreEndedOnePerCall) {
     EXPECT_TRUE(survivor.Running());
 
     EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 2);
-    EXPECT_TRUE(survivor.EndedByGuard());
+    EXPECT_TRUE(survivor.Terminated());
     EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 0);
 }
 
@@ -311,7 +259,7 @@ void EndAndRestart(DWORD processId) {
     TerminateProcess(r.current->Handle(), 0);
     WaitForSingleObject(r.current->Handle(), kWaitMs);
     r.current.reset();
-    if (r.restartsLeft-- > 0) r.current = std::make_unique<RunningProgram>(r.folder, "bulkdl.exe");
+    if (r.restartsLeft-- > 0) r.current = std::make_unique<RunningProgram>(SleeperPath(), r.folder, "bulkdl.exe");
 }
 
 TEST_F(ProgramGuardTest, ProgramThatComesBackIsStillRunningAfterTenPasses) {
@@ -320,7 +268,7 @@ TEST_F(ProgramGuardTest, ProgramThatComesBackIsStillRunningAfterTenPasses) {
     SetProcessTerminator(&EndAndRestart);
     restarter.folder = client_;
 
-    restarter.current = std::make_unique<RunningProgram>(client_, "bulkdl.exe");
+    restarter.current = std::make_unique<RunningProgram>(SleeperPath(), client_, "bulkdl.exe");
     ASSERT_TRUE(restarter.current->Started());
     restarter.restartsLeft = 100;
     EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::StillRunning);
