@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "install/PathText.h"
+#include "base/PathText.h"
 
 // Silent mode is chosen by "/S" anywhere in the command line (case-sensitive).
 bool IsSilentCommandLine(const char* commandLine);

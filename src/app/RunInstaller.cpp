@@ -1,82 +1,88 @@
 #include "app/RunInstaller.h"
 
 #include "app/CommandLine.h"
-#include "app/PatchDlg.h"
+#include "base/InstallLog.h"
 #include "install/InstallDriver.h"
-#include "report/InstallLog.h"
+#include "report/LauncherReporter.h"
 #include "report/MonitorProtocol.h"
 #include "ui/MainDialog.h"
 
 namespace {
 
-HWND FindTopLevelWindow(const char* title) {
-    HWND found = FindWindowA(nullptr, title);
-    return (found && IsWindow(found)) ? found : nullptr;
-}
-
-}  // namespace
-
-HWND FindMonitorWindow(const char* title) {
-    HWND monitor = FindTopLevelWindow(title);
-    if (monitor) return monitor;
-    InstallLog::Write("没有找到窗口%s，使用默认标题栏 %s", title, DEFAULT_MONITOR_TITLE);
-    monitor = FindTopLevelWindow(DEFAULT_MONITOR_TITLE);
-    if (monitor) return monitor;
-    InstallLog::Write("没有找到窗口，给窗口赋值01:%d", 1);
-    return reinterpret_cast<HWND>(static_cast<intptr_t>(1));
-}
-
-int RunSilent(const char* commandLine, CPatchDlg& session) {
-    InstallLog::Open("install.log");
-    InstallLog::Write("命令行参数:%s", commandLine);
-
+// The values of a silent command line.
+struct SilentArguments {
     char folder[kPathBufferSize];
+    char title[kPathBufferSize];
+};
+
+// Reads "/D=" and "/user " and logs what they gave; an over-long value is refused, never cut.
+void ParseSilentArguments(const char* commandLine, SilentArguments& args) {
     size_t length = 0;
-    ArgValue folderArg = ParseClientFolder(commandLine, folder, &length);
+    ArgValue folderArg = ParseClientFolder(commandLine, args.folder, &length);
     if (folderArg == ArgValue::Found) {
-        InstallLog::Write("安装路径:%s", folder);
+        InstallLog::Write("安装路径:%s", args.folder);
     } else if (folderArg == ArgValue::TooLong) {
-        // Refused, not cut: a shortened path would be some other folder. The client check then
-        // fails on the empty folder with "客户端安装路径没找到".
+        // A shortened path would be some other folder. The client check then fails on the empty
+        // folder with "客户端安装路径没找到".
         InstallLog::Write("安装路径太长(%d字节)，不能使用", static_cast<int>(length));
     }
 
-    char title[kPathBufferSize];
     bool hadUser = false;
-    ArgValue titleArg = ParseMonitorTitle(commandLine, title, &hadUser, &length);
+    ArgValue titleArg = ParseMonitorTitle(commandLine, args.title, &hadUser, &length);
     if (!hadUser) InstallLog::Write("没有/user参数");
     if (titleArg == ArgValue::TooLong) {
         InstallLog::Write("监视窗口标题太长(%d字节)，不能使用", static_cast<int>(length));
     }
-    if (title[0] == '\0') {
+    if (args.title[0] == '\0') {
         InstallLog::Write("没有标题栏，使用默认标题栏 %s", DEFAULT_MONITOR_TITLE);
-        CopyBounded(title, sizeof(title), DEFAULT_MONITOR_TITLE);
+        CopyBounded(args.title, sizeof(args.title), DEFAULT_MONITOR_TITLE);
     }
+}
 
-    HWND monitor = FindMonitorWindow(title);
-    session.InitSilent(monitor, folder);
+// Trailer scan, client check and archive choice: a failure is reported with its code.
+Result CheckPackageAndVersion(RunState& run, Reporter& reporter) {
+    Result rc = ScanForTrailer(run.package);
+    if (Failed(rc)) return rc;
+    return CheckClientFolder(run, reporter);
+}
 
+}  // namespace
+
+int RunSilent(const char* commandLine) {
+    InstallLog::Open("install.log");
+    InstallLog::Write("命令行参数:%s", commandLine);
+
+    SilentArguments args;
+    ParseSilentArguments(commandLine, args);
+    HWND monitor = FindMonitorWindow(args.title);
+    LauncherReporter reporter(monitor);
+
+    RunState run;
+    run.mode = RunMode::Silent;
+    run.client.folder = args.folder;
+    InstallLog::Write("初始化静默安装：HWND %d, DIR %s", HandleNumber(monitor), run.client.folder.c_str());
+
+    // An interrupted earlier run is to be finished or undone here, before the checks.
     InstallLog::Write("检查安装包和版本");
-    int rc = session.CheckPackageAndVersion();
-    if (rc < 0) {
-        InstallLog::Write("检查安装包和版本失败 %d", rc);
-        session.ReportResult(rc);
+    Result rc = CheckPackageAndVersion(run, reporter);
+    if (Failed(rc)) {
+        InstallLog::Write("检查安装包和版本失败 %d", CodeOf(rc));
+        reporter.ReportResult(rc);
         return 1;
     }
-    rc = session.ExtractPackage();
-    if (rc < 0) {
-        InstallLog::Write("生成临时文件包用于解压失败 %d", rc);
+    rc = ExtractPackage(run.package, run.client.isMicro);
+    if (Failed(rc)) {
+        InstallLog::Write("生成临时文件包用于解压失败 %d", CodeOf(rc));
         return 1;
     }
-    InstallUpdate(&session);
+    InstallUpdate(run, reporter);
     InstallLog::Write("升级成功！");
     return 0;
 }
 
 int RunInstaller(HINSTANCE instance, const char* commandLine) {
     if (!commandLine) commandLine = "";
-    CPatchDlg session;
-    if (IsSilentCommandLine(commandLine)) return RunSilent(commandLine, session);
-    ShowMainDialog(session, instance);
+    if (IsSilentCommandLine(commandLine)) return RunSilent(commandLine);
+    ShowMainDialog(instance);
     return 0;
 }

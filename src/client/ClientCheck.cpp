@@ -1,82 +1,56 @@
-// The client check: kind, folder, version and the verdict on the embedded package.
+#include "client/ClientCheck.h"
+
 #include <windows.h>
 #include <share.h>
 
 #include <cstdio>
 
-#include "app/PatchDlg.h"
+#include "base/InstallLog.h"
+#include "base/PathText.h"
+#include "base/StdioFile.h"
 #include "client/ClientVersion.h"
-#include "install/PathText.h"
 #include "package/PackageTrailer.h"
-#include "package/StdioFile.h"
-#include "package/TemporaryPackage.h"
-#include "report/InstallLog.h"
-#include "report/MonitorProtocol.h"
-#include "report/MonitorSend.h"
-#include "report/ResultCodes.h"
-#include "ui/DialogIds.h"
 
-bool CPatchDlg::DetectMicroClient() {
+bool DetectMicroClient(ClientFacts& client) {
     char iniPath[kPathBufferSize];
-    if (!FormatBounded(iniPath, sizeof(iniPath), "%s\\Config\\MiniClient.ini", clientDir.c_str())) {
-        clientIsMicro = 0;
-        InstallLog::Write("客户端类型 %s %d", clientDir.c_str(), clientIsMicro);
+    if (!FormatBounded(iniPath, sizeof(iniPath), "%s\\Config\\MiniClient.ini", client.folder.c_str())) {
+        client.isMicro = false;
+        InstallLog::Write("客户端类型 %s %d", client.folder.c_str(), 0);
         return false;
     }
     UINT ver = GetPrivateProfileIntA("Version", "Ver", 0, iniPath);
-    clientIsMicro = ver != 0 ? 1 : 0;
-    InstallLog::Write("客户端类型 %s %d", iniPath, clientIsMicro);
+    client.isMicro = ver != 0;
+    InstallLog::Write("客户端类型 %s %d", iniPath, client.isMicro ? 1 : 0);
     return true;
 }
 
-int CPatchDlg::ReadClientVersion() {
+VersionRead ReadClientVersion(uint32_t* version) {
     StdioFile file(_fsopen("update.cfg", "r", _SH_DENYNO));
-    if (!file) return -1;
-    uint32_t version = 0;
-    if (ReadVersionFromStream(file.Get(), &version) != 0) return -2;
-    clientVersion = version;
-    return 0;
+    if (!file) return VersionRead::NoFile;
+    return ReadVersionFromStream(file.Get(), version) ? VersionRead::Found : VersionRead::NoVerLine;
 }
 
-void CPatchDlg::FormatVersionText() {
-    versionText = FormatVersionMessage(clientVersion, fromVersion, toVersion);
-}
-
-int CPatchDlg::CheckClient() {
+Result CheckClient(ClientFacts& client, const PackageTrailer& trailer, Reporter& reporter) {
     // A folder too deep to name its kind file cannot be told apart from a full client, and
     // patching a micro client as a full one would break it: such a folder is not usable.
-    if (!DetectMicroClient()) return RESULT_CLIENT_NOT_FOUND;
-    if (clientDir.empty() || !SetCurrentDirectoryA(clientDir.c_str())) return RESULT_CLIENT_NOT_FOUND;
+    if (!DetectMicroClient(client)) return Result::ClientNotFound;
+    if (client.folder.empty() || !SetCurrentDirectoryA(client.folder.c_str())) return Result::ClientNotFound;
 
-    int rc = CheckClientType(clientIsMicro != 0, clientType);
-    if (rc < 0) return rc;
+    Result rc = CheckClientType(client.isMicro, trailer.clientType);
+    if (Failed(rc)) return rc;
 
-    int read = ReadClientVersion();
-    if (read == -1) return RESULT_CLIENT_NOT_FOUND;
-    if (read == -2) return RESULT_CLIENT_DAMAGED;
-
-    FormatVersionText();
-    InstallLog::Write("游戏是否微端:%d，补丁包是否微端:%d，版本信息:%s", clientIsMicro, static_cast<int>(clientType),
-                      versionText.c_str());
-    if (!monitorWnd) SetDlgItemTextA(hwnd, IDC_VERSION, versionText.c_str());
-
-    rc = CheckVersionRange(clientVersion, fromVersion, toVersion);
-    if (rc < 0) return rc;
-
-    ChooseClientArchive(*this, "package\\package.cfg");
-    return RESULT_OK;
-}
-
-void CPatchDlg::ReportInstallComplete() {
-    if (monitorWnd) {
-        InstallLog::Write("上报完成安装进度：HWND %d", HandleNumber(monitorWnd));
-        SendMonitorCopyData(monitorWnd, MONITOR_PROGRESS, 100, nullptr, 0);
-        SendMonitorCopyData(monitorWnd, MONITOR_PROGRESS, MONITOR_PROGRESS_DONE, nullptr, 0);
-        return;
+    switch (ReadClientVersion(&client.version)) {
+    case VersionRead::NoFile:
+        return Result::ClientNotFound;
+    case VersionRead::NoVerLine:
+        return Result::ClientDamaged;
+    case VersionRead::Found:
+        break;
     }
-    SetStatus("更新包安装完毕，谢谢您支持我们的游戏！");
-    if (ReadClientVersion() != 0) return;
-    FormatVersionText();
-    SetDlgItemTextA(hwnd, IDC_VERSION, versionText.c_str());
-    PostMessageA(hwnd, WM_PATCH_STATUS, 0, 0);
+
+    client.versionText = FormatVersionMessage(client.version, trailer.fromVersion, trailer.toVersion);
+    InstallLog::Write("游戏是否微端:%d，补丁包是否微端:%d，版本信息:%s", client.isMicro ? 1 : 0,
+                      static_cast<int>(trailer.clientType), client.versionText.c_str());
+    reporter.ShowVersionText(client.versionText);
+    return CheckVersionRange(client.version, trailer.fromVersion, trailer.toVersion);
 }

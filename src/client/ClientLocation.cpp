@@ -5,18 +5,13 @@
 
 #include <cstring>
 
-#include "app/PatchDlg.h"
-#include "app/ScopedWin.h"
-#include "app/ProgramFile.h"
-#include "install/PathText.h"
-#include "report/ResultCodes.h"
-#include "ui/DialogControls.h"
-#include "ui/DialogIds.h"
+#include "base/ScopedWin.h"
+#include "base/ProgramFile.h"
+#include "base/PathText.h"
 
 namespace {
 
 FolderPicker g_folderPicker = BrowseForClientFolder;
-
 
 }  // namespace
 
@@ -52,7 +47,9 @@ FolderPicker SetFolderPicker(FolderPicker picker) {
     return previous;
 }
 
-bool CPatchDlg::ReadInstallPathFromRegistry(const char* valueName, char* buffer, DWORD bufferSize) {
+FolderPicker CurrentFolderPicker() { return g_folderPicker; }
+
+bool ReadInstallPathFromRegistry(uint32_t clientType, const char* valueName, char* buffer, DWORD bufferSize) {
     if (bufferSize == 0) return false;
     AutoRegistryKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, InstallPathKey(clientType), 0, KEY_READ | KEY_WRITE, key.Out()) != ERROR_SUCCESS) {
@@ -77,52 +74,17 @@ bool CPatchDlg::ReadInstallPathFromRegistry(const char* valueName, char* buffer,
     return true;
 }
 
-int CPatchDlg::LocateClientFolder() {
-    if (!monitorWnd) {
-        EnableControl(hwnd, IDC_BROWSE, true);
-        char path[MAX_PATH] = {};
-        if (!GetProgramFilePath(path, sizeof(path))) path[0] = '\0';
-        clientDir = path;
-        if (ReadInstallPathFromRegistry("PathRoot", path, sizeof(path))) {
-            // The long form when the folder exists; the stored text as it is otherwise.
-            char longPath[MAX_PATH];
-            DWORD n = GetLongPathNameA(path, longPath, sizeof(longPath));
-            clientDir = (n > 0 && n < sizeof(longPath)) ? longPath : path;
-        } else {
-            int cut = FindLastChar(clientDir.c_str(), '\\');
-            if (cut < 0) cut = FindLastChar(clientDir.c_str(), '/');
-            clientDir = cut >= 0 ? clientDir.substr(0, static_cast<size_t>(cut)) : std::string(".");
-        }
-        SetDlgItemTextA(hwnd, IDC_CLIENT_DIR, clientDir.c_str());
-    }
-    return CheckClient();
-}
-
-void CPatchDlg::ChangeClientFolder() {
-    if (!trailerFound) return;
+std::string DefaultClientFolder(uint32_t clientType) {
     char path[MAX_PATH] = {};
-    if (!g_folderPicker(hwnd, path)) return;
-    // A pick without a file-system path (a virtual folder) cannot be a client folder; it is
-    // treated like a cancel.
-    if (path[0] == '\0') return;
-    bool fits = EndsWithChar(path, '\\') || AppendBounded(path, sizeof(path), "\\");
-    clientDir = fits ? path : "";
-    SetDlgItemTextA(hwnd, IDC_CLIENT_DIR, path);
-    EnableControl(hwnd, IDC_CLIENT_DIR, false);
-
-    // A folder whose path leaves no room for the separator gets the empty folder, which the
-    // check reports as not found.
-    int rc = CheckClient();
-    if (rc < 0) {
-        ReportResult(rc);
-        EnableControl(hwnd, IDC_START, false);
-        if (rc == RESULT_CLIENT_NOT_FOUND) {
-            EnableControl(hwnd, IDC_CLIENT_DIR, true);
-            EnableControl(hwnd, IDC_BROWSE, true);
-        }
-        return;
+    if (!GetProgramFilePath(path, sizeof(path))) path[0] = '\0';
+    std::string folder = path;
+    if (ReadInstallPathFromRegistry(clientType, "PathRoot", path, sizeof(path))) {
+        // The long form when the folder exists; the stored text as it is otherwise.
+        char longPath[MAX_PATH];
+        DWORD n = GetLongPathNameA(path, longPath, sizeof(longPath));
+        return (n > 0 && n < sizeof(longPath)) ? longPath : path;
     }
-    EnableControl(hwnd, IDC_START, true);
-    SetStatus("");
-    SetProgress(0, false, false);
+    int cut = FindLastChar(folder.c_str(), '\\');
+    if (cut < 0) cut = FindLastChar(folder.c_str(), '/');
+    return cut >= 0 ? folder.substr(0, static_cast<size_t>(cut)) : std::string(".");
 }

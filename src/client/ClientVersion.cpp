@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "report/ResultCodes.h"
 
 uint32_t ParseVersion(const char* text) {
     char buffer[64];
@@ -23,7 +22,7 @@ uint32_t ParseVersion(const char* text) {
     return (((parts[0] << 8 | parts[1]) << 8 | parts[2]) << 8) | parts[3];
 }
 
-int ReadVersionFromStream(FILE* stream, uint32_t* version) {
+bool ReadVersionFromStream(FILE* stream, uint32_t* version) {
     char line[256];
     while (fgets(line, sizeof(line), stream)) {
         size_t length = strlen(line);
@@ -42,9 +41,9 @@ int ReadVersionFromStream(FILE* stream, uint32_t* version) {
         *equals = '\0';
         if (strcmp(line, "ver") != 0) continue;
         *version = ParseVersion(equals + 1);
-        return 0;
+        return true;
     }
-    return -2;
+    return false;
 }
 
 std::string FormatVersionMessage(uint32_t clientVersion, uint32_t fromVersion, uint32_t toVersion) {
@@ -64,8 +63,8 @@ std::string FormatVersionMessage(uint32_t clientVersion, uint32_t fromVersion, u
     return text;
 }
 
-int CheckVersionRange(uint32_t clientVersion, uint32_t fromVersion, uint32_t toVersion) {
-    if (clientVersion < fromVersion) return RESULT_CLIENT_TOO_OLD;
-    if (clientVersion > toVersion) return RESULT_CLIENT_UP_TO_DATE;
-    return RESULT_OK;
+Result CheckVersionRange(uint32_t clientVersion, uint32_t fromVersion, uint32_t toVersion) {
+    if (clientVersion < fromVersion) return Result::ClientTooOld;
+    if (clientVersion > toVersion) return Result::ClientUpToDate;
+    return Result::Ok;
 }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "package/StdioFile.h"
+#include "base/StdioFile.h"
 
 uint32_t QueryFileLength(const char* path) {
     StdioFile file;

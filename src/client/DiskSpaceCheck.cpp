@@ -1,7 +1,7 @@
-// The free-space check with its Retry/Cancel box.
+#include "client/DiskSpaceCheck.h"
+
 #include <windows.h>
 
-#include "app/PatchDlg.h"
 #include "client/DiskSpace.h"
 
 namespace {
@@ -15,20 +15,19 @@ bool QueryFreeBytes(const char* folder, uint64_t* freeBytes) {
 
 }  // namespace
 
-bool CPatchDlg::CheckDiskSpace() {
+Result CheckDiskSpace(uint32_t packageLength, const std::string& archivePath, Reporter& reporter) {
     uint32_t needed = packageLength + QueryFileLength(archivePath.c_str());
     char folder[MAX_PATH] = {};
     DWORD n = GetCurrentDirectoryA(sizeof(folder), folder);
-    if (n == 0 || n >= sizeof(folder)) return false;
+    if (n == 0 || n >= sizeof(folder)) return Result::DiskFull;
     uint64_t freeBytes = 0;
-    if (!QueryFreeBytes(folder, &freeBytes)) return false;
+    if (!QueryFreeBytes(folder, &freeBytes)) return Result::DiskFull;
     for (;;) {
         int64_t shortfall = DiskShortfall(needed, freeBytes);
-        if (shortfall == 0) return true;
+        if (shortfall == 0) return Result::Ok;
         std::string message = DiskSpaceMessage(DrivePart(folder), shortfall);
-        // Shown in silent mode too (then without an owner): only a person can free space.
-        int answer = MessageBoxA(hwnd, message.c_str(), "磁盘空间不足", MB_RETRYCANCEL);
-        if (answer != IDRETRY) return false;
-        if (!QueryFreeBytes(folder, &freeBytes)) return false;
+        // Asked in silent mode too: only a person can free space.
+        if (!reporter.Ask(message.c_str(), "磁盘空间不足", Question::RetryCancel)) return Result::DiskFull;
+        if (!QueryFreeBytes(folder, &freeBytes)) return Result::DiskFull;
     }
 }

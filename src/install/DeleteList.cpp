@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
-#include "install/FileSystem.h"
-#include "install/PathText.h"
-#include "package/StdioFile.h"
+#include "base/FileSystem.h"
+#include "base/PathText.h"
+#include "base/StdioFile.h"
 
 namespace {
 

@@ -1,17 +1,14 @@
-// The commit: delete list, archive swap, archive list, then the version files, each replacement
-// with "tmp.tmp" as the one backup slot.
+#include "install/InstallCommit.h"
+
 #include <io.h>
 
 #include <cstdio>
 #include <string>
 
-#include "app/PatchDlg.h"
 #include "install/DeleteList.h"
-#include "install/FileSystem.h"
-#include "install/InstallDriver.h"
-#include "package/TemporaryPackage.h"
-#include "report/InstallLog.h"
-#include "report/MonitorProtocol.h"
+#include "base/FileSystem.h"
+#include "install/TemporaryPackage.h"
+#include "base/InstallLog.h"
 
 namespace {
 
@@ -30,15 +27,21 @@ bool ReplaceWithBackup(const char* target, const char* newFile) {
     return false;
 }
 
-void Fail(CPatchDlg* session, const std::string& text, bool toMonitor) {
-    session->SetStatus(text.c_str());
+enum class Tell { StatusOnly, Launcher };
+
+// Sets the status line and logs it once more; with Tell::Launcher a launcher also receives the
+// driver-failure number.
+Result Fail(Reporter& reporter, const std::string& text, Tell tell) {
+    reporter.SetStatus(text.c_str());
     InstallLog::WriteText(text.c_str());
-    if (toMonitor) session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
+    if (tell == Tell::Launcher) reporter.ReportDriverFailure();
+    return Result::Reported;
 }
 
 }  // namespace
 
-void CommitInstall(CPatchDlg* session, const char* archivePath, const char* tempPath) {
+Result CommitInstall(const ArchiveChoice& archive, const char* tempPath, Reporter& reporter) {
+    const char* archivePath = archive.path.c_str();
     ApplyDeleteList();
     DeleteFileForce("UpdateDelList.txt");
     DeleteFileForce(kBackupSlot);
@@ -50,25 +53,22 @@ void CommitInstall(CPatchDlg* session, const char* archivePath, const char* temp
     DeleteFileForce("patch.pkg");
     if (!renamed && !CopyFileOver(archivePath, tempPath)) {
         if (FileExists(kBackupSlot) && !FileExists(archivePath)) rename(kBackupSlot, archivePath);
-        Fail(session, std::string("将文件") + tempPath + "改名为 " + archivePath + "时出错！", true);
-        return;
+        return Fail(reporter, std::string("将文件") + tempPath + "改名为 " + archivePath + "时出错！", Tell::Launcher);
     }
 
-    if (!WriteArchiveList(*session, "package\\package.cfg")) {
-        Fail(session, "写文件package\\package.cfg时出错！", true);
-        return;
+    if (!WriteArchiveList(archive.list, "package\\package.cfg")) {
+        return Fail(reporter, "写文件package\\package.cfg时出错！", Tell::Launcher);
     }
 
     DeleteFileForce(kBackupSlot);
     if (!ReplaceWithBackup("update.cfg", "update.cfg.new")) {
         // "update.cfg" already holds the new content from the extraction, so the run goes on.
-        Fail(session, "文件update.cfg.new改名为update.cfg时出错！", false);
+        Fail(reporter, "文件update.cfg.new改名为update.cfg时出错！", Tell::StatusOnly);
     }
     DeleteFileForce(kBackupSlot);
     if (!ReplaceWithBackup("LNCH\\mmog_data.xml", "LNCH\\mmog_data.xml.new")) {
-        Fail(session, "文件LNCH\\mmog_data.xml.new改名为LNCH\\mmog_data.xml时出错！", false);
-        return;
+        return Fail(reporter, "文件LNCH\\mmog_data.xml.new改名为LNCH\\mmog_data.xml时出错！", Tell::StatusOnly);
     }
     DeleteFileForce(kBackupSlot);
-    session->ReportInstallComplete();
+    return Result::Ok;
 }

@@ -6,29 +6,50 @@
 #include <new>
 #include <string>
 
-#include "app/PatchDlg.h"
-#include "install/FileSystem.h"
-#include "install/PathText.h"
+#include "base/FileSystem.h"
+#include "base/InstallLog.h"
+#include "base/PathText.h"
+#include "client/DiskSpaceCheck.h"
+#include "install/InstallCommit.h"
 #include "install/ProgramGuard.h"
+#include "install/ResourceEntries.h"
 #include "install/ResourceMerge.h"
+#include "install/TemporaryPackage.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
-#include "package/TemporaryPackage.h"
-#include "report/InstallLog.h"
-#include "report/MonitorProtocol.h"
-#include "report/ResultCodes.h"
 
 namespace {
 
-const char* const kResourceFolders[] = {"avatar", "effect", "item",  "magic", "map",    "object", "peffect",
-                                        "Res",    "skill",  "smallnum", "tiles", "script", "sound",  "progeff"};
+// The client archive and the temporary update package that replaces it at the commit.
+struct ArchivePaths {
+    char archive[kPathBufferSize];
+    char temp[kPathBufferSize];
+};
 
+// What the pass over the patch's entries leaves for the stages after it.
+struct EntriesOutcome {
+    bool ok = true;              // every entry was written
+    bool programRefused = false;  // a program the patch replaces is still running (reported)
+    bool indexReceived = false;   // the patch brings a resource index list
+    std::string failedName;       // the entry that could not be written (empty: the directory ended early)
+};
 
 enum class EntryOutcome { Written, Failed, ProgramNotClosed };
 
+// Without room for ".tmp" the temporary package would be built over the client archive itself,
+// so such a path ends the run before anything is written.
+Result NameTemporaryPackage(const std::string& archivePath, ArchivePaths& paths, Reporter& reporter) {
+    if (CopyBounded(paths.archive, sizeof(paths.archive), archivePath.c_str()) &&
+        FormatBounded(paths.temp, sizeof(paths.temp), "%s.tmp", paths.archive))
+        return Result::Ok;
+    reporter.SetStatus((std::string("不能建立临时更新包") + archivePath).c_str());
+    reporter.ReportDriverFailure();
+    return Result::Reported;
+}
+
 // Unpacks one non-resource entry and writes it where it belongs.
-EntryOutcome WritePlainEntry(CPatchDlg* session, PackageReader& patch, const PackageEntry& entry,
-                             const char* firstComponent, bool* indexReceived) {
+EntryOutcome WritePlainEntry(PackageReader& patch, const PackageEntry& entry, const char* firstComponent,
+                             bool* indexReceived, Reporter& reporter) {
     const char* name = entry.name.c_str();
     // One spare byte: new[0] would still be a valid, empty buffer.
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(entry.size) + 1]);
@@ -44,7 +65,8 @@ EntryOutcome WritePlainEntry(CPatchDlg* session, PackageReader& patch, const Pac
         return WriteWholeFile("LNCH\\mmog_data.xml.new", buffer.get(), entry.size) ? EntryOutcome::Written
                                                                                      : EntryOutcome::Failed;
     }
-    if (firstComponent[0] == '\0' && CheckRunningProgram(session, name, false, false) == 1) {
+    if (firstComponent[0] == '\0' &&
+        CheckRunningProgram(reporter, name, WhenRunning::Ask, NameMatch::FileName) == ProgramState::Refused) {
         return EntryOutcome::ProgramNotClosed;
     }
     if (EqualsIgnoringAsciiCase(name, "RAVN/RAVNFileList.ini")) {
@@ -56,133 +78,121 @@ EntryOutcome WritePlainEntry(CPatchDlg* session, PackageReader& patch, const Pac
     return WriteWholeFile(name, buffer.get(), entry.size) ? EntryOutcome::Written : EntryOutcome::Failed;
 }
 
-void RunInstall(CPatchDlg* session) {
-    char currentFolder[MAX_PATH] = {};
-    DWORD n = GetCurrentDirectoryA(sizeof(currentFolder), currentFolder);
-    if (n == 0 || n >= sizeof(currentFolder)) currentFolder[0] = '\0';
-    char longFolder[MAX_PATH];
-    n = GetLongPathNameA(currentFolder, longFolder, sizeof(longFolder));
-    if (n > 0 && n < sizeof(longFolder)) CopyBounded(currentFolder, sizeof(currentFolder), longFolder);
+// One pass over the patch's entries: resource entries into the temporary update package, all
+// others as plain files. Stops at the first entry that cannot be written.
+EntriesOutcome InstallEntries(PackageReader& patch, PackageWriter& writer, ProgressPhase phase, Reporter& reporter) {
+    EntriesOutcome out;
+    uint32_t entriesDone = 0;
+    PackageEntry entry;
+    bool have = patch.First(entry);
+    const uint32_t entryCount = patch.EntryCount();
+    reporter.SetProgressRange(0, static_cast<int32_t>(entryCount));
+    reporter.SetProgress(0, phase);
+    reporter.SetStatus("开始安装更新包...");
 
-    GuardResult guard = CloseClientPrograms(session, currentFolder);
-    if (guard == GuardResult::Refused) return;
-    if (guard == GuardResult::StillRunning) {
-        session->SetStatus("客户端有程序正在运行，且无法关闭，更新失败！");
-        return;
+    while (have) {
+        out.failedName = entry.name;
+        const char* name = entry.name.c_str();
+        char firstComponent[kPathBufferSize];
+        if (!IsContainedRelativePath(name) || !FirstPathComponent(firstComponent, sizeof(firstComponent), name)) {
+            // A name that leads out of the client folder is refused before anything is written.
+            out.ok = false;
+        } else if (IsResourceEntry(name)) {
+            const uint8_t* stored = patch.ReadStored(entry.dataOffset, entry.storedSize);
+            out.ok = stored && writer.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags);
+        } else {
+            EntryOutcome outcome = WritePlainEntry(patch, entry, firstComponent, &out.indexReceived, reporter);
+            if (outcome == EntryOutcome::ProgramNotClosed) {
+                reporter.SetStatus((std::string("程序[") + name + "]未关闭，停止更新！").c_str());
+                reporter.ReportDriverFailure();
+                out.ok = false;
+                out.programRefused = true;
+                return out;
+            }
+            out.ok = outcome == EntryOutcome::Written;
+        }
+        if (!out.ok) break;
+        have = patch.Next(entry);
+        ++entriesDone;
+        reporter.SetProgress(static_cast<int32_t>(entriesDone), phase);
+        reporter.RefreshStatus();
     }
-    if (!session->CheckDiskSpace()) {
-        session->ReportResult(RESULT_DISK_FULL);
-        return;
+    if (out.ok && entriesDone != entryCount) {
+        // The directory ended early (damaged): what follows the last good entry is missing.
+        out.ok = false;
+        out.failedName.clear();
+    }
+    reporter.SetProgress(static_cast<int32_t>(entryCount), phase);
+    return out;
+}
+
+// Closes the temporary update package. A run whose entries or save failed ends here with its
+// status text, the temporary package and "patch.pkg" removed.
+Result SaveTemporaryPackage(PackageWriter& writer, const EntriesOutcome& entries, const char* tempPath,
+                            Reporter& reporter) {
+    bool saved = writer.Save();
+    if (!saved && entries.ok) {
+        reporter.SetStatus((std::string("临时更新包") + tempPath + "关闭时出错！").c_str());
+    } else if (!entries.ok) {
+        std::string text = "更新文件" + entries.failedName + "时出错！";
+        reporter.SetStatus(text.c_str());
+        InstallLog::WriteText(text.c_str());
+    } else {
+        return Result::Ok;
+    }
+    DeleteFileForce(tempPath);
+    DeleteFileForce("patch.pkg");
+    return Result::Reported;
+}
+
+}  // namespace
+
+Result InstallUpdate(const RunState& run, Reporter& reporter) {
+    Result rc = GuardClientPrograms(run.mode, reporter);
+    if (Failed(rc)) return rc;
+
+    rc = CheckDiskSpace(run.package.trailer.packageLength, run.archive.path, reporter);
+    if (Failed(rc)) {
+        reporter.ReportResult(rc);
+        return rc;
     }
     DeleteFileForce("UpdateDelList.txt");
-    session->SetStatus("正在准备安装更新包...");
+    reporter.SetStatus("正在准备安装更新包...");
 
-    // Without room for ".tmp" the temporary package would be built over the client archive
-    // itself, so such a path ends the run before anything is written.
-    char archivePath[kPathBufferSize];
-    char tempPath[kPathBufferSize];
-    if (!CopyBounded(archivePath, sizeof(archivePath), session->archivePath.c_str()) ||
-        !FormatBounded(tempPath, sizeof(tempPath), "%s.tmp", archivePath)) {
-        session->SetStatus((std::string("不能建立临时更新包") + session->archivePath).c_str());
-        session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
-        return;
-    }
+    ArchivePaths paths;
+    rc = NameTemporaryPackage(run.archive.path, paths, reporter);
+    if (Failed(rc)) return rc;
 
     PackageReader patch;
     patch.Open("patch.pkg");  // a package that cannot be opened simply has no entries
     PackageWriter writer;
     bool archiveRebuilt = false;
-    if (!BuildTemporaryPackage(*session, writer, tempPath, archivePath, patch, &archiveRebuilt)) {
-        session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
-        return;
+    rc = BuildTemporaryPackage(writer, paths.temp, paths.archive, patch, &archiveRebuilt, reporter);
+    if (Failed(rc)) {
+        reporter.ReportDriverFailure();
+        return rc;
     }
 
-    bool entryOk = true;
-    bool indexReceived = false;
-    uint32_t entriesDone = 0;
-    std::string currentName;
-    PackageEntry entry;
-    bool have = patch.First(entry);
-    const uint32_t entryCount = patch.EntryCount();
-    session->SetProgressRange(0, static_cast<int32_t>(entryCount));
-    session->SetProgress(0, archiveRebuilt, false);
-    session->SetStatus("开始安装更新包...");
-
-    while (have) {
-        currentName = entry.name;
-        const char* name = entry.name.c_str();
-        char firstComponent[kPathBufferSize];
-        if (!IsContainedRelativePath(name) || !FirstPathComponent(firstComponent, sizeof(firstComponent), name)) {
-            // A name that leads out of the client folder is refused before anything is written.
-            entryOk = false;
-        } else if (IsResourceEntry(name)) {
-            const uint8_t* stored = patch.ReadStored(entry.dataOffset, entry.storedSize);
-            entryOk = stored && writer.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags);
-        } else {
-            EntryOutcome outcome = WritePlainEntry(session, patch, entry, firstComponent, &indexReceived);
-            if (outcome == EntryOutcome::ProgramNotClosed) {
-                session->SetStatus((std::string("程序[") + name + "]未关闭，停止更新！").c_str());
-                session->SendResultToMonitor(MONITOR_DRIVER_FAILURE);
-                patch.Close();
-                writer.Save();
-                return;
-            }
-            entryOk = outcome == EntryOutcome::Written;
-        }
-        if (!entryOk) break;
-        have = patch.Next(entry);
-        ++entriesDone;
-        session->SetProgress(static_cast<int32_t>(entriesDone), archiveRebuilt, false);
-        if (!session->monitorWnd) PostMessageA(session->hwnd, WM_PATCH_STATUS, 0, 0);
-    }
-    if (entryOk && entriesDone != entryCount) {
-        // The directory ended early (damaged): what follows the last good entry is missing.
-        entryOk = false;
-        currentName.clear();
-    }
-
-    session->SetProgress(static_cast<int32_t>(entryCount), archiveRebuilt, false);
+    const ProgressPhase phase = archiveRebuilt ? ProgressPhase::Installing : ProgressPhase::Single;
+    EntriesOutcome entries = InstallEntries(patch, writer, phase, reporter);
     patch.Close();
+    if (entries.programRefused) {
+        writer.Save();
+        return Result::Reported;
+    }
 
-    if (indexReceived) {
-        MergeResourceIndex(session);
+    if (entries.indexReceived) {
+        MergeTimer timer;
+        MergeResourceIndex(timer);
     } else {
         InstallLog::Write("无vpk文件升级");
     }
 
-    bool saved = writer.Save();
-    if (!saved && entryOk) {
-        session->SetStatus((std::string("临时更新包") + tempPath + "关闭时出错！").c_str());
-        DeleteFileForce(tempPath);
-        DeleteFileForce("patch.pkg");
-        return;
-    }
-    if (!entryOk) {
-        std::string text = "更新文件" + currentName + "时出错！";
-        session->SetStatus(text.c_str());
-        InstallLog::WriteText(text.c_str());
-        DeleteFileForce(tempPath);
-        DeleteFileForce("patch.pkg");
-        return;
-    }
-    CommitInstall(session, archivePath, tempPath);
-}
+    rc = SaveTemporaryPackage(writer, entries, paths.temp, reporter);
+    if (Failed(rc)) return rc;
 
-}  // namespace
-
-bool IsResourceEntry(const char* name) {
-    char first[kPathBufferSize];
-    if (!FirstPathComponent(first, sizeof(first), name) || first[0] == '\0') return false;
-    for (const char* folder : kResourceFolders) {
-        if (EqualsIgnoringAsciiCase(first, folder)) return true;
-    }
-    return false;
-}
-
-void InstallUpdate(CPatchDlg* session) {
-    if (!session) return;
-    // The reader and the writer live inside RunInstall and are released before this last use
-    // of the session: in dialog mode the close button comes back with it.
-    RunInstall(session);
-    session->RestoreButtons();
+    rc = CommitInstall(run.archive, paths.temp, reporter);
+    if (Failed(rc)) return rc;
+    reporter.ReportInstallComplete();
+    return Result::Ok;
 }

@@ -1,18 +1,13 @@
-// The install driver: applies "patch.pkg" to the client folder (the current directory).
+// The install driver: applies "patch.pkg" to the client folder (the current directory), stage
+// by stage, once the checks and the extraction have passed.
 #pragma once
 
-#include <cstddef>
+#include "base/Reporter.h"
+#include "base/Result.h"
+#include "install/InstallRun.h"
 
-class CPatchDlg;
-
-// Runs the whole installation and reports its outcome itself; does nothing for a null session.
-// Every way out ends with RestoreButtons, the last use of the session.
-void InstallUpdate(CPatchDlg* session);
-
-// Puts the rebuilt archive, the archive list and the new version files in place, after the
-// delete list; reports completion, or stops at the first failure with its own status text.
-void CommitInstall(CPatchDlg* session, const char* archivePath, const char* tempPath);
-
-// True when the entry's first path component names one of the client archive's resource
-// folders (letter case ignored): such entries go into the archive, not into the folder.
-bool IsResourceEntry(const char* name);
+// Running-program guard and disk space, temporary update package, the patch's entries, resource
+// index merge, commit and the completion report. Ok when the client was brought to the new
+// version; every failure is reported by the stage that met it (Result::Reported, or the code
+// it reported).
+Result InstallUpdate(const RunState& run, Reporter& reporter);

@@ -5,9 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/PatchDlg.h"
-#include "app/ScopedWin.h"
-#include "install/PathText.h"
+#include "base/ScopedWin.h"
+#include "base/PathText.h"
 
 namespace {
 
@@ -43,30 +42,30 @@ void EndProcess(DWORD processId) {
 
 void SetProcessTerminator(ProcessTerminator terminator) { g_terminator = terminator; }
 
-int CheckRunningProgram(CPatchDlg* session, const char* name, bool terminateWithoutAsking, bool matchFullPath) {
-    if (!session || !name || !FitsPathBuffer(name)) return 0;
-    if (!HasExeExtension(name)) return 0;
-    DWORD processId = FindProcessByName(name, matchFullPath);
-    if (processId == 0) return 0;
-    if (terminateWithoutAsking) {
+ProgramState CheckRunningProgram(Reporter& reporter, const char* name, WhenRunning whenRunning, NameMatch match) {
+    if (!name || !FitsPathBuffer(name)) return ProgramState::NotRunning;
+    if (!HasExeExtension(name)) return ProgramState::NotRunning;
+    DWORD processId = FindProcessByName(name, match);
+    if (processId == 0) return ProgramState::NotRunning;
+    if (whenRunning == WhenRunning::Terminate) {
         EndProcess(processId);
-        return 2;
+        return ProgramState::Terminated;
     }
 
     std::string question = std::string("检查到[") + name + "]正在运行，\n如果要继续更新，要关闭此程序，继续吗？";
-    if (MessageBoxA(session->hwnd, question.c_str(), kQuestionCaption, MB_YESNO) == IDYES) {
+    if (reporter.Ask(question.c_str(), kQuestionCaption, Question::YesNo)) {
         EndProcess(processId);
-        return 2;
+        return ProgramState::Terminated;
     }
     std::string refusal = std::string("程序[") + name + "]未关闭，停止更新！";
-    session->SetStatus(refusal.c_str());
-    MessageBoxA(session->hwnd, refusal.c_str(), kRefusalCaption, MB_OK);
-    return 1;
+    reporter.SetStatus(refusal.c_str());
+    reporter.Tell(refusal.c_str(), kRefusalCaption);
+    return ProgramState::Refused;
 }
 
-GuardResult CloseClientPrograms(CPatchDlg* session, const char* currentFolder) {
-    if (!session) return GuardResult::Clear;
-    const bool silent = session->monitorWnd != nullptr;
+GuardResult CloseClientPrograms(RunMode mode, const char* currentFolder, Reporter& reporter) {
+    const bool silent = mode == RunMode::Silent;
+    const WhenRunning askInDialog = silent ? WhenRunning::Terminate : WhenRunning::Ask;
 
     // Only the crash reporter of this very client counts, so its entry carries the full path.
     std::string crashReporter = currentFolder ? currentFolder : "";
@@ -75,28 +74,28 @@ GuardResult CloseClientPrograms(CPatchDlg* session, const char* currentFolder) {
 
     struct ClientProgram {
         const char* name;
-        bool terminateWithoutAsking;
-        bool matchFullPath;
+        WhenRunning whenRunning;
+        NameMatch match;
         bool lookedUp;
     };
     const ClientProgram programs[] = {
-        {"velmora.exe", false, false, true},
-        {crashReporter.c_str(), false, true, true},
-        {"velresdl.exe", silent, false, true},
-        {"autopatch.exe", false, false, true},
-        {"bulkdl.exe", true, false, true},
-        {"playfront.exe", false, false, !silent},
-        {"meshfetch.exe", false, false, true},
-        {"RAVNHostApp.exe", silent, false, true},
+        {"velmora.exe", WhenRunning::Ask, NameMatch::FileName, true},
+        {crashReporter.c_str(), WhenRunning::Ask, NameMatch::FullPath, true},
+        {"velresdl.exe", askInDialog, NameMatch::FileName, true},
+        {"autopatch.exe", WhenRunning::Ask, NameMatch::FileName, true},
+        {"bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName, true},
+        {"playfront.exe", WhenRunning::Ask, NameMatch::FileName, !silent},
+        {"meshfetch.exe", WhenRunning::Ask, NameMatch::FileName, true},
+        {"RAVNHostApp.exe", askInDialog, NameMatch::FileName, true},
     };
 
     for (int pass = 0; pass < kGuardPasses; ++pass) {
         bool terminated = false;
         for (const ClientProgram& program : programs) {
             if (!program.lookedUp) continue;
-            int result = CheckRunningProgram(session, program.name, program.terminateWithoutAsking, program.matchFullPath);
-            if (result == 1) return GuardResult::Refused;
-            if (result == 2) terminated = true;
+            ProgramState state = CheckRunningProgram(reporter, program.name, program.whenRunning, program.match);
+            if (state == ProgramState::Refused) return GuardResult::Refused;
+            if (state == ProgramState::Terminated) terminated = true;
         }
         // A pass that ended something is followed by another at once: a program may have been
         // restarted by one that was still running.
@@ -105,7 +104,27 @@ GuardResult CloseClientPrograms(CPatchDlg* session, const char* currentFolder) {
     return GuardResult::StillRunning;
 }
 
-DWORD FindProcessByName(const char* name, bool matchFullPath) {
+Result GuardClientPrograms(RunMode mode, Reporter& reporter) {
+    char currentFolder[MAX_PATH] = {};
+    DWORD n = GetCurrentDirectoryA(sizeof(currentFolder), currentFolder);
+    if (n == 0 || n >= sizeof(currentFolder)) currentFolder[0] = '\0';
+    char longFolder[MAX_PATH];
+    n = GetLongPathNameA(currentFolder, longFolder, sizeof(longFolder));
+    if (n > 0 && n < sizeof(longFolder)) CopyBounded(currentFolder, sizeof(currentFolder), longFolder);
+
+    switch (CloseClientPrograms(mode, currentFolder, reporter)) {
+    case GuardResult::Clear:
+        return Result::Ok;
+    case GuardResult::Refused:
+        return Result::Reported;
+    case GuardResult::StillRunning:
+        break;
+    }
+    reporter.SetStatus("客户端有程序正在运行，且无法关闭，更新失败！");
+    return Result::Reported;
+}
+
+DWORD FindProcessByName(const char* name, NameMatch match) {
     if (!name || !FitsPathBuffer(name)) return 0;
     AutoCloseHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.IsValid()) return 0;
@@ -116,7 +135,7 @@ DWORD FindProcessByName(const char* name, bool matchFullPath) {
     for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
         entry.szExeFile[sizeof(entry.szExeFile) - 1] = '\0';
         if (!EqualsIgnoringAsciiCase(key, FileNamePart(entry.szExeFile))) continue;
-        if (!matchFullPath) return entry.th32ProcessID;
+        if (match == NameMatch::FileName) return entry.th32ProcessID;
         std::string modulePath;
         if (GetMainModulePath(entry.th32ProcessID, &modulePath) && EqualsIgnoringAsciiCase(modulePath.c_str(), name)) {
             return entry.th32ProcessID;

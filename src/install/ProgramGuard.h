@@ -5,7 +5,27 @@
 
 #include <string>
 
-class CPatchDlg;
+#include "base/Reporter.h"
+#include "base/Result.h"
+#include "install/InstallRun.h"
+
+// What to do with a program of the list that is running.
+enum class WhenRunning {
+    Ask,        // ask the person at the machine whether it may be closed
+    Terminate,  // end it without asking
+};
+
+// How a running process is recognised.
+enum class NameMatch {
+    FileName,  // the image's file name and extension, letter case ignored
+    FullPath,  // that, and the main module's full path equals the name
+};
+
+enum class ProgramState {
+    NotRunning,  // not an ".exe", longer than 259 characters, or not running
+    Refused,     // running, and the player would not let it be closed (reported)
+    Terminated,  // running, and ended
+};
 
 enum class GuardResult {
     Clear,         // nothing of the list runs any more
@@ -15,17 +35,20 @@ enum class GuardResult {
 
 constexpr int kGuardPasses = 10;
 
-// 0 = not an ".exe", longer than 259 characters or not running, 1 = running and the player
-// refused to close it, 2 = running and terminated.
-int CheckRunningProgram(CPatchDlg* session, const char* name, bool terminateWithoutAsking, bool matchFullPath);
+ProgramState CheckRunningProgram(Reporter& reporter, const char* name, WhenRunning whenRunning, NameMatch match);
 
 // Checks the client program list, up to kGuardPasses passes. currentFolder is the client folder
-// in its long form (the crash reporter only counts when started from there).
-GuardResult CloseClientPrograms(CPatchDlg* session, const char* currentFolder);
+// in its long form (the crash reporter only counts when started from there). Some programs are
+// ended without asking in silent mode only, and one is only looked for in dialog mode.
+GuardResult CloseClientPrograms(RunMode mode, const char* currentFolder, Reporter& reporter);
+
+// The guard stage of an installation: the client programs closed, or the run stopped with its
+// status text (Result::Reported).
+Result GuardClientPrograms(RunMode mode, Reporter& reporter);
 
 // Process id of the first process whose image name (file name and extension, letter case
-// ignored) equals that of `name`; with matchFullPath its main module path must equal `name` too.
-DWORD FindProcessByName(const char* name, bool matchFullPath);
+// ignored) equals that of `name`; with NameMatch::FullPath its main module path must equal `name` too.
+DWORD FindProcessByName(const char* name, NameMatch match);
 // Full path of the main module of a process; false when it cannot be read.
 bool GetMainModulePath(DWORD processId, std::string* path);
 void TerminateProcessById(DWORD processId);

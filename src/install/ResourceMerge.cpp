@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/PatchDlg.h"
-#include "app/ScopedWin.h"
-#include "install/FileSystem.h"
-#include "install/PathText.h"
-#include "report/InstallLog.h"
+#include "base/ScopedWin.h"
+#include "base/FileSystem.h"
+#include "base/PathText.h"
+#include "base/InstallLog.h"
 
 namespace {
 
@@ -20,11 +19,10 @@ constexpr int kMaxListItems = 1000;
 
 constexpr int kMergeMessageCapacity = 1024;
 
-
 // Handles and addresses are logged as numbers (cut to 32 bits in a 64-bit build).
 int NumberOf(const void* address) { return static_cast<int>(reinterpret_cast<intptr_t>(address)); }
 
-void RunMergeLibrary(CPatchDlg* session) {
+void RunMergeLibrary(MergeTimer& timer) {
     // Bare name: the platform's search, in which the client folder (current directory) takes part.
     AutoLibrary library(LoadLibraryA("RAVNMerge.dll"));
     MergePatchWSafeFn merge = nullptr;
@@ -39,11 +37,11 @@ void RunMergeLibrary(CPatchDlg* session) {
         int result = 0;
         wchar_t message[kMergeMessageCapacity] = {};
         // The library asks CheckTimeLimit whether it may go on; the three minutes are counted
-        // from the start of this call, not from whenever the session was made.
-        session->mergeTickBase = GetTickCount();
+        // from the start of this call, not from when the run began.
+        timer.Start();
         // "RAVDownload" is the library's own name, not a misspelt "RAVNDownload" of the moves.
         merge(L"RAVN/RAVNReserve/RAVNFileList.ini", L"RAVN/RAVDownload/", L"RAVN/RAVNFileList.ini.bak",
-              L"RAVN/RAVDownload", &result, message, kMergeMessageCapacity, session);
+              L"RAVN/RAVDownload", &result, message, kMergeMessageCapacity, &timer);
         // Neither the result, the message nor the return value is relied on.
     }
     InstallLog::Write("myMergePatchWSafe %d", NumberOf(reinterpret_cast<const void*>(merge)));
@@ -83,7 +81,18 @@ void ReadFileList(const char* listFile, std::vector<std::string>& patches) {
     }
 }
 
-void MergeResourceIndex(CPatchDlg* session) {
+bool MergeTimer::WithinTimeLimit(uint32_t tickCount) const {
+    // Unsigned: a tick count that wrapped below the base reads as a huge elapsed time.
+    return static_cast<uint32_t>(tickCount - tickBase_) <= kMergeTimeLimitMs;
+}
+
+bool VEL_THISCALL MergeTimer::CheckTimeLimit(uint32_t, uint32_t, uint32_t, uint32_t) {
+    return WithinTimeLimit(GetTickCount());
+}
+
+void MergeTimer::Start() { tickBase_ = GetTickCount(); }
+
+void MergeResourceIndex(MergeTimer& timer) {
     InstallLog::Write("开始合并vpk文件");
 
     std::vector<std::string> oldPatches;
@@ -98,7 +107,7 @@ void MergeResourceIndex(CPatchDlg* session) {
     MoveFileA("RAVN/RAVNFileList.ini", "RAVN/RAVNReserve/RAVNFileList.ini");
 
     if (newPatches.size() == 1 && !oldPatches.empty()) {
-        RunMergeLibrary(session);
+        RunMergeLibrary(timer);
         for (const std::string& name : oldPatches) {
             // Exact comparison: "A.vpk" and "a.vpk" are different patches.
             if (std::find(newPatches.begin(), newPatches.end(), name) == newPatches.end()) {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "install/PathText.h"
-#include "package/StdioFile.h"
+#include "base/PathText.h"
+#include "base/StdioFile.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ std::string NewArchiveName(uint32_t toVersion) {
     return name;
 }
 
-int ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t packageLength,
+ArchivePick ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t packageLength,
                   const ArchiveFileQueries& files, std::string& archivePath) {
     std::string candidate;
     if (!names.empty() && ArchivePathFor(names.back(), candidate)) {
@@ -116,7 +116,7 @@ int ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t 
                               static_cast<uint32_t>(files.length(candidate.c_str()) + packageLength) > kArchiveSizeLimit;
         if (!tooLarge) {
             archivePath = candidate;
-            return kChoseListedArchive;
+            return ArchivePick::Listed;
         }
     }
 
@@ -129,5 +129,5 @@ int ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t 
     }
     names.push_back(name);
     archivePath = kArchiveFolderPrefix + name;
-    return kStartedNewArchive;
+    return ArchivePick::New;
 }

@@ -14,9 +14,17 @@ constexpr size_t kListLineBufferSize = 260;
 // A client archive is extended while its length plus the package length stays at or below this.
 constexpr uint32_t kArchiveSizeLimit = 0x1000000;
 
-// Results of ChooseArchive.
-constexpr int kChoseListedArchive = 1;
-constexpr int kStartedNewArchive = 2;
+// What ChooseArchive decided.
+enum class ArchivePick {
+    Listed,  // the last listed archive is extended
+    New,     // a new archive is started
+};
+
+// The client's archive list and the archive the patch goes into ("package\\" + name).
+struct ArchiveChoice {
+    std::vector<std::string> list;
+    std::string path;
+};
 
 // The first whitespace-delimited token of the text; empty when there is none.
 std::string FirstListToken(const char* line);
@@ -46,12 +54,12 @@ struct ArchiveFileQueries {
 };
 
 // Chooses from the names read by ReadArchiveList. The last listed archive is extended
-// (kChoseListedArchive) when it is usable and either missing on disk or small enough: its length
+// (ArchivePick::Listed) when it is usable and either missing on disk or small enough: its length
 // plus packageLength, added as unsigned 32-bit numbers, at most kArchiveSizeLimit. Otherwise a
 // new archive NewArchiveName(toVersion) is moved to, or appended at, the end of names
-// (kStartedNewArchive). archivePath receives "package\\" + the chosen name.
+// (ArchivePick::New). archivePath receives "package\\" + the chosen name.
 //
 // Names that are not usable stay in the list as they were read, so writing it back keeps the
 // client's lines; they are only never chosen, which keeps every write inside the archive folder.
-int ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t packageLength,
+ArchivePick ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, uint32_t packageLength,
                   const ArchiveFileQueries& files, std::string& archivePath);

@@ -5,44 +5,36 @@
 
 #include <zlib.h>
 
-#include "package/StdioFile.h"
+#include "base/StdioFile.h"
+#include "package/ArchiveCodec.h"
 
 bool PackageReader::Open(const char* path) {
     Close();
-    buffer_ = new (std::nothrow) uint8_t[kInitialBufferSize];
-    if (buffer_ == nullptr) return false;
+    buffer_.reset(new (std::nothrow) uint8_t[kInitialBufferSize]);
+    if (!buffer_) return false;
     capacity_ = kInitialBufferSize;
 
-    StdioFile file;
-    if (!file.Open(path, "rb")) {
+    if (!file_.Open(path, "rb")) {
         Close();
         return false;
     }
-    const int64_t length = QueryStreamLength(file.Get());
+    const int64_t length = QueryStreamLength(file_.Get());
     uint8_t header[kPackageHeaderSize];
-    if (length < static_cast<int64_t>(kPackageHeaderSize) || !SeekFile(file.Get(), 0, SEEK_SET) ||
-        !ReadExact(file.Get(), header, sizeof header)) {
+    if (length < static_cast<int64_t>(kPackageHeaderSize) || !SeekFile(file_.Get(), 0, SEEK_SET) ||
+        !ReadExact(file_.Get(), header, sizeof header)) {
         Close();
         return false;
     }
-    file_ = file.Release();
     fileLength_ = static_cast<uint64_t>(length);
-    header_.tag = LoadLe32(header);
-    header_.entryCount = LoadLe32(header + 4);
-    header_.directoryOffset = LoadLe32(header + 8);
-    header_.directorySize = LoadLe32(header + 12);
+    header_ = DecodeHeader(header);
     current_ = -1;
     nextRecord_ = header_.directoryOffset;
     return true;
 }
 
 void PackageReader::Close() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    delete[] buffer_;
-    buffer_ = nullptr;
+    file_.Close();
+    buffer_.reset();
     capacity_ = 0;
     fileLength_ = 0;
     header_ = PackageHeader{};
@@ -51,20 +43,20 @@ void PackageReader::Close() {
 }
 
 bool PackageReader::First(PackageEntry& entry) {
-    if (file_ == nullptr || header_.entryCount == 0) return false;
+    if (!file_ || header_.entryCount == 0) return false;
     current_ = -1;
     nextRecord_ = header_.directoryOffset;
     return Next(entry);
 }
 
 bool PackageReader::Next(PackageEntry& entry) {
-    if (file_ == nullptr || current_ + 1 >= static_cast<int64_t>(header_.entryCount)) return false;
+    if (!file_ || current_ + 1 >= static_cast<int64_t>(header_.entryCount)) return false;
     ++current_;
 
     uint8_t lengthBytes[2];
     uint8_t numbers[16];
     bool ok = ReadAt(nextRecord_, lengthBytes, sizeof lengthBytes);
-    const uint32_t nameLength = ok ? LoadLe16(lengthBytes) : 0;
+    const uint32_t nameLength = ok ? DecodeNameLength(lengthBytes) : 0;
     ok = ok && nameLength <= kMaxEntryNameLength && ReadAt(nextRecord_ + 2, name_, nameLength) &&
          ReadAt(nextRecord_ + 2 + nameLength, numbers, sizeof numbers);
     if (!ok) {
@@ -76,33 +68,29 @@ bool PackageReader::Next(PackageEntry& entry) {
     nextRecord_ += kDirectoryRecordFixedSize + nameLength;
 
     entry.name.assign(name_, nameLength);
-    entry.flags = LoadLe32(numbers);
-    entry.dataOffset = LoadLe32(numbers + 4);
-    entry.size = LoadLe32(numbers + 8);
-    entry.storedSize = LoadLe32(numbers + 12);
+    DecodeRecordNumbers(numbers, entry);
     return true;
 }
 
 const uint8_t* PackageReader::ReadStored(uint32_t dataOffset, uint32_t storedSize) {
-    if (file_ == nullptr || static_cast<uint64_t>(dataOffset) + storedSize > fileLength_) return nullptr;
-    if (buffer_ == nullptr || storedSize > capacity_) {
+    if (!file_ || static_cast<uint64_t>(dataOffset) + storedSize > fileLength_) return nullptr;
+    if (!buffer_ || storedSize > capacity_) {
         // The old buffer is kept when the larger one cannot be had.
         uint8_t* grown = new (std::nothrow) uint8_t[storedSize > capacity_ ? storedSize : capacity_];
         if (grown == nullptr) return nullptr;
-        delete[] buffer_;
-        buffer_ = grown;
+        buffer_.reset(grown);
         if (storedSize > capacity_) capacity_ = storedSize;
     }
-    return ReadAt(dataOffset, buffer_, storedSize) ? buffer_ : nullptr;
+    return ReadAt(dataOffset, buffer_.get(), storedSize) ? buffer_.get() : nullptr;
 }
 
 bool PackageReader::ReadUnpacked(uint8_t* dest, uint32_t capacity, uint32_t dataOffset, uint32_t storedSize) {
-    if (file_ == nullptr || static_cast<uint64_t>(dataOffset) + storedSize > fileLength_) return false;
+    if (!file_ || static_cast<uint64_t>(dataOffset) + storedSize > fileLength_) return false;
     if (dest == nullptr && capacity != 0) return false;
 
     std::unique_ptr<uint8_t[]> temporary;
-    uint8_t* source = buffer_;
-    if (buffer_ == nullptr || storedSize > capacity_) {
+    uint8_t* source = buffer_.get();
+    if (!buffer_ || storedSize > capacity_) {
         temporary.reset(new (std::nothrow) uint8_t[storedSize]);
         if (!temporary) return false;
         source = temporary.get();
@@ -117,10 +105,10 @@ bool PackageReader::ReadUnpacked(uint8_t* dest, uint32_t capacity, uint32_t data
 }
 
 bool PackageReader::ReadAt(uint64_t offset, void* dest, uint32_t count) {
-    if (file_ == nullptr || offset + count > fileLength_) return false;
+    if (!file_ || offset + count > fileLength_) return false;
     if (count == 0) return true;
     // Skipping a seek to where the stream already is keeps the stdio buffer for the directory walk.
-    if (TellFile(file_) != static_cast<int64_t>(offset) && !SeekFile(file_, static_cast<int64_t>(offset), SEEK_SET))
+    if (TellFile(file_.Get()) != static_cast<int64_t>(offset) && !SeekFile(file_.Get(), static_cast<int64_t>(offset), SEEK_SET))
         return false;
-    return ReadExact(file_, dest, count);
+    return ReadExact(file_.Get(), dest, count);
 }

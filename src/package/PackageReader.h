@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
+#include "base/StdioFile.h"
 #include "package/PackageFormat.h"
 
 class PackageReader {
@@ -20,7 +22,7 @@ public:
     bool Open(const char* path);
     // Releases buffer and file; safe when not open and when called twice.
     void Close();
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(file_); }
 
     // Restarts at the first directory record. False at once when entryCount is 0.
     bool First(PackageEntry& entry);
@@ -45,8 +47,8 @@ public:
 private:
     bool ReadAt(uint64_t offset, void* dest, uint32_t count);
 
-    FILE* file_ = nullptr;
-    uint8_t* buffer_ = nullptr;
+    StdioFile file_;
+    std::unique_ptr<uint8_t[]> buffer_;
     uint32_t capacity_ = 0;
     uint64_t fileLength_ = 0;
     PackageHeader header_{};

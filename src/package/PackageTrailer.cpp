@@ -6,8 +6,9 @@
 #include <new>
 
 #include "package/Crc32.h"
-#include "package/StdioFile.h"
-#include "report/ResultCodes.h"
+#include "base/StdioFile.h"
+#include "package/ArchiveCodec.h"
+#include "base/Result.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ constexpr int64_t kMaxTrailerOffset = 0x7FFFFFFF;
 // Fixed, so memory use does not grow with the package; 1 KiB blocks through stdio copied about
 // 1.7 times slower than 64 KiB blocks.
 constexpr uint32_t kCopyBlockSize = 65536;
-
-bool IsTrailerAt(const uint8_t* p) {
-    return LoadLe32(p) == kTrailerMagic1 && LoadLe32(p + 24) == kTrailerMagic2 && LoadLe32(p + 28) == kTrailerMagic3;
-}
 
 // Positions examined together: a cheap test on the whole group ('x' at i and 'm' at i + 3, which
 // compilers vectorise) rules out almost every group before any trailer is compared.
@@ -45,7 +42,7 @@ int64_t LastTrailerIn(const uint8_t* block, size_t candidates) {
         const size_t begin = end > kFilterGroup ? end - kFilterGroup : 0;
         if (end - begin < kFilterGroup || GroupMayHoldTrailer(block + begin)) {
             for (size_t at = end; at-- > begin;)
-                if (block[at] == kMagicByte0 && IsTrailerAt(block + at)) return static_cast<int64_t>(at);
+                if (block[at] == kMagicByte0 && HasTrailerMagics(block + at)) return static_cast<int64_t>(at);
         }
         end = begin;
     }
@@ -54,15 +51,15 @@ int64_t LastTrailerIn(const uint8_t* block, size_t candidates) {
 
 }  // namespace
 
-int FindPackageTrailer(const char* path, PackageTrailer* trailer, int32_t* trailerOffset) {
+Result FindPackageTrailer(const char* path, PackageTrailer* trailer, int32_t* trailerOffset) {
     StdioFile file;
-    if (!file.Open(path, "rb")) return RESULT_PACKAGE_DAMAGED;
+    if (!file.Open(path, "rb")) return Result::PackageDamaged;
     const int64_t length = QueryStreamLength(file.Get());
-    if (length < 0) return RESULT_PACKAGE_DAMAGED;
-    if (length <= static_cast<int64_t>(kTrailerSize)) return RESULT_NO_PACKAGE;
+    if (length < 0) return Result::PackageDamaged;
+    if (length <= static_cast<int64_t>(kTrailerSize)) return Result::NoPackage;
 
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kScanBlockCandidates + kTrailerSize - 1]);
-    if (!block) return RESULT_PACKAGE_DAMAGED;
+    if (!block) return Result::PackageDamaged;
 
     int64_t last = length - kTrailerSize;
     if (last > kMaxTrailerOffset) last = kMaxTrailerOffset;
@@ -72,61 +69,53 @@ int FindPackageTrailer(const char* path, PackageTrailer* trailer, int32_t* trail
         const size_t candidates = static_cast<size_t>(last - first + 1);
         if (!SeekFile(file.Get(), first, SEEK_SET) ||
             !ReadExact(file.Get(), block.get(), candidates + kTrailerSize - 1))
-            return RESULT_PACKAGE_DAMAGED;
+            return Result::PackageDamaged;
         const int64_t at = LastTrailerIn(block.get(), candidates);
         if (at >= 0) {
             if (trailer != nullptr) {
-                const uint8_t* p = block.get() + at;
-                trailer->magic1 = LoadLe32(p);
-                trailer->fromVersion = LoadLe32(p + 4);
-                trailer->toVersion = LoadLe32(p + 8);
-                trailer->packageLength = LoadLe32(p + 12);
-                trailer->packageCrc = LoadLe32(p + 16);
-                trailer->clientType = LoadLe32(p + 20);
-                trailer->magic2 = LoadLe32(p + 24);
-                trailer->magic3 = LoadLe32(p + 28);
+                *trailer = DecodeTrailer(block.get() + at);
             }
             if (trailerOffset != nullptr) *trailerOffset = static_cast<int32_t>(first + at);
-            return RESULT_OK;
+            return Result::Ok;
         }
         last = first - 1;
     }
-    return RESULT_NO_PACKAGE;
+    return Result::NoPackage;
 }
 
-int CopyEmbeddedPackage(const char* programPath, const char* outPath, const PackageTrailer& trailer,
+Result CopyEmbeddedPackage(const char* programPath, const char* outPath, const PackageTrailer& trailer,
                         int32_t trailerOffset) {
     StdioFile program;
-    if (!program.Open(programPath, "rb")) return RESULT_PACKAGE_DAMAGED;
+    if (!program.Open(programPath, "rb")) return Result::PackageDamaged;
     StdioFile out;
-    if (!out.Open(outPath, "wb")) return RESULT_WRITE_FAILED;
+    if (!out.Open(outPath, "wb")) return Result::WriteFailed;
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBlockSize]);
-    if (!buffer) return RESULT_OUT_OF_MEMORY;
+    if (!buffer) return Result::OutOfMemory;
 
     // A package claimed to start before the file is treated as unreadable, never clamped.
     if (trailerOffset < 0 || trailer.packageLength > static_cast<uint32_t>(trailerOffset) ||
         !SeekFile(program.Get(), static_cast<int64_t>(trailerOffset) - trailer.packageLength, SEEK_SET))
-        return RESULT_PACKAGE_DAMAGED;
+        return Result::PackageDamaged;
 
     Crc32 crc;
     crc.Start();
     uint32_t remaining = trailer.packageLength;
     while (remaining > 0) {
         const uint32_t count = remaining < kCopyBlockSize ? remaining : kCopyBlockSize;
-        if (!ReadExact(program.Get(), buffer.get(), count)) return RESULT_PACKAGE_DAMAGED;
+        if (!ReadExact(program.Get(), buffer.get(), count)) return Result::PackageDamaged;
         crc.Update(buffer.get(), count);
-        if (!WriteExact(out.Get(), buffer.get(), count)) return RESULT_WRITE_FAILED;
+        if (!WriteExact(out.Get(), buffer.get(), count)) return Result::WriteFailed;
         remaining -= count;
     }
     crc.Finish();
     program.Close();
-    if (!out.Close()) return RESULT_WRITE_FAILED;
-    return crc.Value() == trailer.packageCrc ? RESULT_OK : RESULT_CRC_MISMATCH;
+    if (!out.Close()) return Result::WriteFailed;
+    return crc.Value() == trailer.packageCrc ? Result::Ok : Result::CrcMismatch;
 }
 
-int CheckClientType(bool clientIsMicro, uint32_t clientType) {
-    if (clientIsMicro) return clientType == kClientTypeFull ? RESULT_PACKAGE_FOR_FULL : RESULT_OK;
-    return clientType == kClientTypeMicro ? RESULT_PACKAGE_FOR_MICRO : RESULT_OK;
+Result CheckClientType(bool clientIsMicro, uint32_t clientType) {
+    if (clientIsMicro) return clientType == kClientTypeFull ? Result::PackageForFull : Result::Ok;
+    return clientType == kClientTypeMicro ? Result::PackageForMicro : Result::Ok;
 }
 
 void FormatPackedVersion(uint32_t version, char* out, unsigned outSize) {

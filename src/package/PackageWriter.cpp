@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "package/StdioFile.h"
+#include "base/StdioFile.h"
+#include "package/ArchiveCodec.h"
 
 namespace {
 
@@ -15,10 +16,7 @@ bool ReadDirectory(FILE* file, PackageHeader& header, std::vector<PackageEntry>&
     if (length < static_cast<int64_t>(kPackageHeaderSize) || !SeekFile(file, 0, SEEK_SET) ||
         !ReadExact(file, bytes, sizeof bytes))
         return false;
-    header.tag = LoadLe32(bytes);
-    header.entryCount = LoadLe32(bytes + 4);
-    header.directoryOffset = LoadLe32(bytes + 8);
-    header.directorySize = LoadLe32(bytes + 12);
+    header = DecodeHeader(bytes);
     // New data go to directoryOffset: it must lie after the header and within the file.
     if (header.directoryOffset < kPackageHeaderSize || header.directoryOffset > static_cast<uint64_t>(length) ||
         !SeekFile(file, header.directoryOffset, SEEK_SET))
@@ -32,7 +30,7 @@ bool ReadDirectory(FILE* file, PackageHeader& header, std::vector<PackageEntry>&
         if (position + kDirectoryRecordFixedSize > static_cast<uint64_t>(length) ||
             !ReadExact(file, lengthBytes, sizeof lengthBytes))
             return false;
-        const uint32_t nameLength = LoadLe16(lengthBytes);
+        const uint32_t nameLength = DecodeNameLength(lengthBytes);
         if (nameLength > kMaxEntryNameLength ||
             position + kDirectoryRecordFixedSize + nameLength > static_cast<uint64_t>(length) ||
             !ReadExact(file, name, nameLength) || !ReadExact(file, numbers, sizeof numbers))
@@ -41,10 +39,7 @@ bool ReadDirectory(FILE* file, PackageHeader& header, std::vector<PackageEntry>&
 
         PackageEntry entry;
         entry.name.assign(name, nameLength);
-        entry.flags = LoadLe32(numbers);
-        entry.dataOffset = LoadLe32(numbers + 4);
-        entry.size = LoadLe32(numbers + 8);
-        entry.storedSize = LoadLe32(numbers + 12);
+        DecodeRecordNumbers(numbers, entry);
         entries.push_back(std::move(entry));
     }
     return true;
@@ -52,10 +47,7 @@ bool ReadDirectory(FILE* file, PackageHeader& header, std::vector<PackageEntry>&
 
 bool WriteHeader(FILE* file, const PackageHeader& header) {
     uint8_t bytes[kPackageHeaderSize];
-    StoreLe32(bytes, header.tag);
-    StoreLe32(bytes + 4, header.entryCount);
-    StoreLe32(bytes + 8, header.directoryOffset);
-    StoreLe32(bytes + 12, header.directorySize);
+    EncodeHeader(header, bytes);
     return SeekFile(file, 0, SEEK_SET) && WriteExact(file, bytes, sizeof bytes);
 }
 
@@ -79,8 +71,7 @@ bool PackageWriter::Open(const char* path) {
     }
     file.Close();
 
-    file_ = std::fopen(path, "r+b");
-    if (file_ == nullptr) {
+    if (!file_.Open(path, "r+b")) {
         Discard();
         return false;
     }
@@ -90,7 +81,7 @@ bool PackageWriter::Open(const char* path) {
 bool PackageWriter::Add(const std::string& name, const void* stored, uint32_t size, uint32_t storedSize,
                         uint32_t flags) {
     // A longer name would make a record that no reader accepts; data past 2 GiB could not be seeked.
-    if (file_ == nullptr || name.size() > kMaxEntryNameLength || (stored == nullptr && storedSize != 0) ||
+    if (!file_ || name.size() > kMaxEntryNameLength || (stored == nullptr && storedSize != 0) ||
         static_cast<uint64_t>(header_.directoryOffset) + storedSize > kMaxArchiveLength)
         return false;
 
@@ -110,29 +101,20 @@ bool PackageWriter::Add(const std::string& name, const void* stored, uint32_t si
     entry->storedSize = storedSize;
     entry->dataOffset = header_.directoryOffset;
 
-    if (!SeekFile(file_, header_.directoryOffset, SEEK_SET) || !WriteExact(file_, stored, storedSize)) return false;
+    if (!SeekFile(file_.Get(), header_.directoryOffset, SEEK_SET) || !WriteExact(file_.Get(), stored, storedSize)) return false;
     header_.directoryOffset += storedSize;
     return true;
 }
 
 bool PackageWriter::Save() {
-    if (file_ == nullptr) return false;
-    StdioFile file(file_);
-    file_ = nullptr;
+    if (!file_) return false;
+    StdioFile file(file_.Release());
 
     if (header_.entryCount > 0) {
         if (!SeekFile(file.Get(), header_.directoryOffset, SEEK_SET)) return false;
-        uint8_t record[kDirectoryRecordFixedSize + kMaxEntryNameLength];
+        uint8_t record[kMaxDirectoryRecordSize];
         for (const PackageEntry& entry : entries_) {
-            const uint16_t nameLength = static_cast<uint16_t>(entry.name.size());
-            StoreLe16(record, nameLength);
-            entry.name.copy(reinterpret_cast<char*>(record + 2), nameLength);
-            uint8_t* numbers = record + 2 + nameLength;
-            StoreLe32(numbers, entry.flags);
-            StoreLe32(numbers + 4, entry.dataOffset);
-            StoreLe32(numbers + 8, entry.size);
-            StoreLe32(numbers + 12, entry.storedSize);
-            if (!WriteExact(file.Get(), record, kDirectoryRecordFixedSize + nameLength)) return false;
+            if (!WriteExact(file.Get(), record, EncodeRecord(entry, record))) return false;
         }
         const int64_t end = TellFile(file.Get());
         if (end < static_cast<int64_t>(header_.directoryOffset)) return false;
@@ -142,10 +124,7 @@ bool PackageWriter::Save() {
 }
 
 void PackageWriter::Discard() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    file_.Close();
     entries_.clear();
     positions_.clear();
 }

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/StdioFile.h"
 #include "package/PackageFormat.h"
 
 class PackageWriter {
@@ -30,12 +31,12 @@ public:
     // Closes without writing and forgets the directory.
     void Discard();
 
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return static_cast<bool>(file_); }
     const std::vector<PackageEntry>& Entries() const { return entries_; }
     const PackageHeader& Header() const { return header_; }
 
 private:
-    FILE* file_ = nullptr;
+    StdioFile file_;
     PackageHeader header_{};
     std::vector<PackageEntry> entries_;
     // Name to its place in entries_: a rebuild adds thousands of names, each looked up once.

@@ -3,14 +3,24 @@
 
 #include <windows.h>
 
-class CPatchDlg;
+#include "install/InstallRun.h"
+#include "ui/DialogReporter.h"
 
-// Opens the modal main dialog for the session and returns when it has been closed.
-void ShowMainDialog(CPatchDlg& session, HINSTANCE instance);
+// One dialog run: the run state and the reporter that shows it.
+struct DialogSession {
+    RunState run;
+    DialogReporter reporter{run};
+};
 
-// The dialog procedure; the creation parameter is the session.
+// Opens the modal main dialog and returns when it has been closed.
+void ShowMainDialog(HINSTANCE instance);
+
+// The dialog procedure; the creation parameter is the DialogSession.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The Start button: extracts and verifies the package on the dialog thread, then hands the
 // installation to one worker thread.
-void StartInstall(CPatchDlg* session);
+void StartInstall(DialogSession& session);
+
+// The browse button: lets the player pick another client folder and checks it.
+void ChangeClientFolder(DialogSession& session);

@@ -135,18 +135,18 @@ int main(int argc, char** argv) {
 
     PackageTrailer found{};
     int32_t offset = 0;
-    const bool foundOk = FindPackageTrailer(installer.c_str(), &found, &offset) == 0 &&
+    const bool foundOk = FindPackageTrailer(installer.c_str(), &found, &offset) == Result::Ok &&
                          offset == static_cast<int32_t>(trailerOffset);
-    const bool noneOk = FindPackageTrailer(plain.c_str(), &found, &offset) == -9999;
+    const bool noneOk = FindPackageTrailer(plain.c_str(), &found, &offset) == Result::NoPackage;
     std::printf("checks: trailer %s, no trailer %s\n\n", foundOk ? "found at its offset" : "WRONG",
                 noneOk ? "rejected" : "WRONG");
 
     std::printf("%-48s %10s %12s %14s\n", "best of 11, warm cache", "bytes", "time", "rate");
     PlainRead(installer);
     PlainRead(plain);
-    std::vector<double> ms = BestMs({[&] { return FindPackageTrailer(installer.c_str(), &found, &offset) == 0; },
+    std::vector<double> ms = BestMs({[&] { return FindPackageTrailer(installer.c_str(), &found, &offset) == Result::Ok; },
                                      [&] { return PlainRead(installer) == kFileSize; },
-                                     [&] { return FindPackageTrailer(plain.c_str(), &found, &offset) == -9999; },
+                                     [&] { return FindPackageTrailer(plain.c_str(), &found, &offset) == Result::NoPackage; },
                                      [&] { return PlainRead(plain) == kFileSize; }},
                                     "");
     Row("FindPackageTrailer, trailer + 16 KiB signature", kFileSize, ms[0]);
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
 
     const long start = static_cast<long>(kImageSize);
     const int32_t at = static_cast<int32_t>(trailerOffset);
-    ms = BestMs({[&] { return CopyEmbeddedPackage(installer.c_str(), out.c_str(), trailer, at) == 0; },
+    ms = BestMs({[&] { return CopyEmbeddedPackage(installer.c_str(), out.c_str(), trailer, at) == Result::Ok; },
                  [&] { return PlainCopy(installer, out, start, packageLength, 65536, false); },
                  [&] { return PlainCopy(installer, out, start, packageLength, 1024, false); },
                  [&] { return PlainCopy(installer, out, start, packageLength, 65536, true); },

@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     PackageTrailer trailer{};
     int32_t offset = 0;
-    if (FindPackageTrailer(path, &trailer, &offset) == 0) {
+    if (FindPackageTrailer(path, &trailer, &offset) == Result::Ok) {
         if (offset < 1 || static_cast<size_t>(offset) + kTrailerSize > size) std::abort();
         CopyEmbeddedPackage(path, OutputPath().c_str(), trailer, offset);
     }

@@ -20,7 +20,7 @@ Names ReadList(const PackageTempDir& dir, const std::string& text) {
 }
 
 // Chooses among `names` with the files on disk given as path -> length; records every query.
-int Choose(Names& names, const std::map<std::string, uint32_t>& disk, uint32_t packageLength, std::string& path,
+ArchivePick Choose(Names& names, const std::map<std::string, uint32_t>& disk, uint32_t packageLength, std::string& path,
            std::vector<std::string>* queried = nullptr) {
     ArchiveFileQueries q;
     q.exists = [&](const char* p) {
@@ -74,19 +74,19 @@ TEST(ArchiveList, OnlySingleFileNamesInsideTheFolderAreUsable) {
 TEST(ArchiveList, ExtendsTheLastArchiveUpTo16MiBInUnsigned32Bits) {
     struct Case {
         uint32_t length, packageLength;
-        int expected;
+        ArchivePick expected;
     };
     const Case cases[] = {
-        {16777216 - 1000, 1000, kChoseListedArchive},  // exactly 16,777,216
-        {16777216 - 1000, 1001, kStartedNewArchive},   // 16,777,217
-        {0xFFFFFFFFu, 0x1000001u, kChoseListedArchive},  // wraps to 16,777,216
-        {0xFFFFFFFFu, 0x1000002u, kStartedNewArchive},   // wraps to 16,777,217
+        {16777216 - 1000, 1000, ArchivePick::Listed},  // exactly 16,777,216
+        {16777216 - 1000, 1001, ArchivePick::New},   // 16,777,217
+        {0xFFFFFFFFu, 0x1000001u, ArchivePick::Listed},  // wraps to 16,777,216
+        {0xFFFFFFFFu, 0x1000002u, ArchivePick::New},   // wraps to 16,777,217
     };
     for (const Case& c : cases) {
         Names names{"B.pkg", "A.pkg"};
         std::string path;
         EXPECT_EQ(Choose(names, {{"package\\A.pkg", c.length}}, c.packageLength, path), c.expected) << c.packageLength;
-        const bool extended = c.expected == kChoseListedArchive;
+        const bool extended = c.expected == ArchivePick::Listed;
         EXPECT_EQ(path, extended ? "package\\A.pkg" : "package\\D010300BE.pkg");
         EXPECT_EQ(names, extended ? (Names{"B.pkg", "A.pkg"}) : (Names{"B.pkg", "A.pkg", kNew}));
     }
@@ -95,24 +95,24 @@ TEST(ArchiveList, ExtendsTheLastArchiveUpTo16MiBInUnsigned32Bits) {
 TEST(ArchiveList, NewArchiveCases) {
     std::string path;
     Names names;
-    EXPECT_EQ(Choose(names, {}, 1, path), kStartedNewArchive);
+    EXPECT_EQ(Choose(names, {}, 1, path), ArchivePick::New);
     EXPECT_EQ(names, (Names{kNew}));
 
     // A missing last archive is extended whatever the package length.
     names = {"B.pkg", "A.pkg"};
-    EXPECT_EQ(Choose(names, {{"package\\B.pkg", 1}}, 0xFFFFFFF0u, path), kChoseListedArchive);
+    EXPECT_EQ(Choose(names, {{"package\\B.pkg", 1}}, 0xFFFFFFF0u, path), ArchivePick::Listed);
     EXPECT_EQ(path, "package\\A.pkg");
 
     // An earlier occurrence of the new name moves to the end.
     names = {kNew, "A.pkg"};
-    EXPECT_EQ(Choose(names, {{"package\\A.pkg", 16777216}}, 1, path), kStartedNewArchive);
+    EXPECT_EQ(Choose(names, {{"package\\A.pkg", 16777216}}, 1, path), ArchivePick::New);
     EXPECT_EQ(names, (Names{"A.pkg", kNew}));
 
     // A last name that is no plain file name stays listed but is never looked at or written.
     for (const std::string& hostile : {std::string("..\\evil.pkg"), std::string("NUL"), std::string(259, 'x')}) {
         names = {"A.pkg", hostile};
         std::vector<std::string> queried;
-        EXPECT_EQ(Choose(names, {}, 1, path, &queried), kStartedNewArchive);
+        EXPECT_EQ(Choose(names, {}, 1, path, &queried), ArchivePick::New);
         EXPECT_EQ(names, (Names{"A.pkg", hostile, kNew}));
         EXPECT_EQ(path, "package\\D010300BE.pkg");
         EXPECT_TRUE(queried.empty());

@@ -8,7 +8,7 @@
 
 namespace {
 
-// ReadVersionFromStream over the given file content; -2 or the version.
+// ReadVersionFromStream over the given file content; the version, or -2 when there is none.
 int64_t ReadFrom(const std::string& content) {
     PackageTempDir folder;
     std::string path = folder.File("update.cfg");
@@ -17,9 +17,9 @@ int64_t ReadFrom(const std::string& content) {
     fclose(f);
     f = fopen(path.c_str(), "r");
     uint32_t version = 0;
-    int rc = ReadVersionFromStream(f, &version);
+    bool found = ReadVersionFromStream(f, &version);
     fclose(f);
-    return rc == 0 ? static_cast<int64_t>(version) : rc;
+    return found ? static_cast<int64_t>(version) : -2;
 }
 
 }  // namespace
@@ -82,11 +82,11 @@ TEST(VersionMessage, BothForms) {
 
 TEST(VersionRange, Boundaries) {
     const uint32_t from = 0x010300BD, to = 0x010300BE;
-    EXPECT_EQ(CheckVersionRange(0x010300BD, from, to), 0);
-    EXPECT_EQ(CheckVersionRange(0x010300BE, from, to), 0);
-    EXPECT_EQ(CheckVersionRange(0x010300BC, from, to), -9996);
-    EXPECT_EQ(CheckVersionRange(0x010300BF, from, to), -9995);
-    EXPECT_EQ(CheckVersionRange(0, 0, to), 0);
+    EXPECT_EQ(CheckVersionRange(0x010300BD, from, to), Result::Ok);
+    EXPECT_EQ(CheckVersionRange(0x010300BE, from, to), Result::Ok);
+    EXPECT_EQ(CheckVersionRange(0x010300BC, from, to), Result::ClientTooOld);
+    EXPECT_EQ(CheckVersionRange(0x010300BF, from, to), Result::ClientUpToDate);
+    EXPECT_EQ(CheckVersionRange(0, 0, to), Result::Ok);
     // Unsigned comparison: 200.0.0.0 is above 1.0.0.0.
-    EXPECT_EQ(CheckVersionRange(0xC8000000u, 0, 0x01000000u), -9995);
+    EXPECT_EQ(CheckVersionRange(0xC8000000u, 0, 0x01000000u), Result::ClientUpToDate);
 }

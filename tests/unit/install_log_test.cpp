@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/InstallLog.h"
+#include "base/InstallLog.h"
 #include "package_test_support.h"
 
 namespace {

@@ -72,7 +72,7 @@ void ExpectScanOfWrittenFile(const std::string& path, const std::vector<uint8_t>
     const int expected = ReferenceScan(file, &expectedOffset);
     PackageTrailer trailer{};
     int32_t offset = -1;
-    ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), expected) << what;
+    ASSERT_EQ(CodeOf(FindPackageTrailer(path.c_str(), &trailer, &offset)), expected) << what;
     if (expected == 0) {
         ASSERT_EQ(offset, expectedOffset) << what;
         EXPECT_EQ(std::memcmp(&trailer, file.data() + offset, 32), 0) << what;
@@ -102,19 +102,19 @@ TEST(PackageTrailerScan, ShortAndMissingFiles) {
     ASSERT_TRUE(dir.Ok());
     PackageTrailer trailer{};
     int32_t offset = 0;
-    EXPECT_EQ(FindPackageTrailer(dir.File("missing.exe").c_str(), &trailer, &offset), -10000);
+    EXPECT_EQ(FindPackageTrailer(dir.File("missing.exe").c_str(), &trailer, &offset), Result::PackageDamaged);
 
     const std::vector<uint8_t> whole = TrailerBytes(5, 6, 0);
     const std::string path = dir.File("short.bin");
     ASSERT_TRUE(WriteBytes(path, {}));
-    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), -9999);
+    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
     ASSERT_TRUE(WriteBytes(path, whole));  // 32 bytes: the trailer sits at offset 0, never examined
-    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), -9999);
+    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
 
     std::vector<uint8_t> file(1, 'x');
     file.insert(file.end(), whole.begin(), whole.end());  // 33 bytes: offset 1
     ASSERT_TRUE(WriteBytes(path, file));
-    ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), 0);
+    ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::Ok);
     EXPECT_EQ(offset, 1);
     EXPECT_EQ(trailer.packageLength, 5u);
     EXPECT_EQ(trailer.packageCrc, 6u);
@@ -123,7 +123,7 @@ TEST(PackageTrailerScan, ShortAndMissingFiles) {
     file = whole;  // trailer at 0 followed by more bytes: still never found
     file.resize(5000, 0);
     ASSERT_TRUE(WriteBytes(path, file));
-    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), -9999);
+    EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
 }
 
 TEST(PackageTrailerScan, NearestToTheEndWinsPastASignature) {
@@ -146,7 +146,7 @@ TEST(PackageTrailerScan, NearestToTheEndWinsPastASignature) {
     ASSERT_TRUE(WriteBytes(path, file));
     PackageTrailer trailer{};
     int32_t offset = 0;
-    ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), 0);
+    ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::Ok);
     EXPECT_EQ(offset, static_cast<int32_t>(2 * kScanBlock + 17));
     EXPECT_EQ(trailer.packageLength, 2u);
     ExpectSameAsReference(dir, file, "signature");
@@ -226,9 +226,9 @@ TEST(PackageExtract, CopiesWholeBlocksAndTheRest) {
         ASSERT_TRUE(WriteBytes(exe, installer.bytes));
         PackageTrailer found{};
         int32_t offset = 0;
-        ASSERT_EQ(FindPackageTrailer(exe.c_str(), &found, &offset), 0);
+        ASSERT_EQ(FindPackageTrailer(exe.c_str(), &found, &offset), Result::Ok);
         ASSERT_EQ(offset, installer.offset);
-        EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), found, offset), 0) << length;
+        EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), found, offset), Result::Ok) << length;
         EXPECT_EQ(ReadBytes(out), installer.package) << length;
     }
 }
@@ -244,7 +244,7 @@ TEST(PackageExtract, FailuresKeepWhatWasCopied) {
     std::vector<uint8_t> damaged = installer.bytes;
     damaged[installer.offset - 1234] ^= 0x10;
     ASSERT_TRUE(WriteBytes(exe, damaged));
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, installer.offset), -9990);
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, installer.offset), Result::CrcMismatch);
     std::vector<uint8_t> expected = installer.package;
     expected[5000 - 1234] ^= 0x10;
     EXPECT_EQ(ReadBytes(out), expected);
@@ -253,41 +253,41 @@ TEST(PackageExtract, FailuresKeepWhatWasCopied) {
     // A package that would start before the file: nothing from before offset 0 is copied.
     PackageTrailer tooLong = installer.trailer;
     tooLong.packageLength = static_cast<uint32_t>(installer.offset) + 1;
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), tooLong, installer.offset), -10000);
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), tooLong, installer.offset), Result::PackageDamaged);
     EXPECT_TRUE(ReadBytes(out).empty());
     tooLong.packageLength = 0xFFFFFFFFu;
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), tooLong, installer.offset), -10000);
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, -5), -10000);
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), tooLong, installer.offset), Result::PackageDamaged);
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, -5), Result::PackageDamaged);
 
     // A package running past the end of the file: short read after what could be copied.
     const int32_t beyond = static_cast<int32_t>(installer.bytes.size()) + 100;
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, beyond), -10000);
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, beyond), Result::PackageDamaged);
     const std::vector<uint8_t> partial = ReadBytes(out);
     ASSERT_LE(partial.size(), 5000u);
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), installer.bytes.end() - 4900));
 
     EXPECT_EQ(CopyEmbeddedPackage(dir.File("missing.exe").c_str(), out.c_str(), installer.trailer, installer.offset),
-              -10000);
+              Result::PackageDamaged);
     // An output that cannot be created: a missing folder, or a folder in the way.
     EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), dir.File("no/such/patch.pkg").c_str(), installer.trailer,
                                   installer.offset),
-              -9994);
+              Result::WriteFailed);
     ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder.pkg")));
     EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), dir.File("folder.pkg").c_str(), installer.trailer, installer.offset),
-              -9994);
+              Result::WriteFailed);
     // The program file was closed on every exit: it can be replaced and removed.
     EXPECT_TRUE(WriteBytes(exe, {}));
     EXPECT_TRUE(std::filesystem::remove(exe));
 }
 
 TEST(PackageTrailerRules, ClientTypeAndVersionText) {
-    EXPECT_EQ(CheckClientType(true, 0), -9989);
-    EXPECT_EQ(CheckClientType(true, 1), 0);
-    EXPECT_EQ(CheckClientType(false, 1), -9988);
-    EXPECT_EQ(CheckClientType(false, 0), 0);
-    EXPECT_EQ(CheckClientType(true, 2), 0);
-    EXPECT_EQ(CheckClientType(false, 2), 0);
-    EXPECT_EQ(CheckClientType(false, 0xFFFFFFFFu), 0);
+    EXPECT_EQ(CheckClientType(true, 0), Result::PackageForFull);
+    EXPECT_EQ(CheckClientType(true, 1), Result::Ok);
+    EXPECT_EQ(CheckClientType(false, 1), Result::PackageForMicro);
+    EXPECT_EQ(CheckClientType(false, 0), Result::Ok);
+    EXPECT_EQ(CheckClientType(true, 2), Result::Ok);
+    EXPECT_EQ(CheckClientType(false, 2), Result::Ok);
+    EXPECT_EQ(CheckClientType(false, 0xFFFFFFFFu), Result::Ok);
 
     char text[16];
     FormatPackedVersion(0x010300BEu, text, sizeof text);

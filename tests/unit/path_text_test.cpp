@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "install/PathText.h"
+#include "base/PathText.h"
 
 TEST(PathText, SeparatorScansSkipGbkTrailBytes) {
     // 乗 = 81 5C, 表 = B1 ED, 能 = C4 DC; only real backslashes count.

@@ -48,7 +48,7 @@ private:
 };
 
 void WriteFile(const std::string& path, const std::string& data) {
-    ScopedFile file;
+    StdioFile file;
     ASSERT_TRUE(file.Open(path, "wb")) << path;
     ASSERT_EQ(fwrite(data.data(), 1, data.size(), file.Get()), data.size());
     ASSERT_TRUE(file.Close());
@@ -284,14 +284,14 @@ TEST_F(Installer, TrailerReadsBackThroughTheInstallerCode) {
     ASSERT_TRUE(BuildInstaller(stub_, dir_ / "p.pkg", 0x010300BD, 0x010300BE, 7, dir_ / "i.exe", &error)) << error;
     PackageTrailer trailer{};
     int32_t offset = 0;
-    ASSERT_EQ(FindPackageTrailer((dir_ / "i.exe").c_str(), &trailer, &offset), 0);
+    ASSERT_EQ(FindPackageTrailer((dir_ / "i.exe").c_str(), &trailer, &offset), Result::Ok);
     EXPECT_EQ(static_cast<size_t>(offset), 3002 + package_.size());
     EXPECT_EQ(trailer.fromVersion, 0x010300BDu);
     EXPECT_EQ(trailer.toVersion, 0x010300BEu);
     EXPECT_EQ(trailer.packageLength, package_.size());
     EXPECT_EQ(trailer.packageCrc, Crc32::Of(package_.data(), package_.size()));
     EXPECT_EQ(trailer.clientType, 7u);
-    EXPECT_EQ(CopyEmbeddedPackage((dir_ / "i.exe").c_str(), (dir_ / "copy.pkg").c_str(), trailer, offset), 0);
+    EXPECT_EQ(CopyEmbeddedPackage((dir_ / "i.exe").c_str(), (dir_ / "copy.pkg").c_str(), trailer, offset), Result::Ok);
     EXPECT_EQ(ReadFile(dir_ / "copy.pkg"), package_);
     EXPECT_EQ(ReadFile(dir_ / "i.exe").substr(0, 3002), ReadFile(stub_));
 }
@@ -325,7 +325,7 @@ TEST_F(Installer, StubWithATrailerIsRefusedUnlessForced) {
     ASSERT_TRUE(BuildInstaller(dir_ / "first.exe", dir_ / "p.pkg", 0, 2, 1, dir_ / "out.exe", force, &error));
     PackageTrailer trailer{};
     int32_t offset = 0;
-    ASSERT_EQ(FindPackageTrailer((dir_ / "out.exe").c_str(), &trailer, &offset), 0);
+    ASSERT_EQ(FindPackageTrailer((dir_ / "out.exe").c_str(), &trailer, &offset), Result::Ok);
     EXPECT_EQ(trailer.toVersion, 2u);  // the newer trailer, nearer the end, wins
 
     WriteFile(dir_ / "notexe", "ELF and so on");

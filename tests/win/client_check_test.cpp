@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <string>
 
-#include "app/PatchDlg.h"
 #include "client/ClientLocation.h"
+#include "install/InstallRun.h"
+#include "report/LauncherReporter.h"
 #include "ui/DialogIds.h"
+#include "ui/MainDialog.h"
 
 namespace {
 
@@ -33,11 +35,10 @@ protected:
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         CreateDirectoryA(root_.c_str(), nullptr);
         CreateDirectoryA((root_ + "\\Config").c_str(), nullptr);
-        session_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));
-        session_.clientDir = root_ + "\\";
-        session_.fromVersion = 0x010300BD;
-        session_.toVersion = 0x010300BE;
-        session_.clientType = 0;
+        run_.client.folder = root_ + "\\";
+        run_.package.trailer.fromVersion = 0x010300BD;
+        run_.package.trailer.toVersion = 0x010300BE;
+        run_.package.trailer.clientType = 0;
     }
     void TearDown() override {
         SetCurrentDirectoryA(savedCwd_.c_str());
@@ -48,9 +49,14 @@ protected:
     void Version(const char* text) { WriteText(root_ + "\\update.cfg", text); }
     void Micro(int ver) { WriteText(root_ + "\\Config\\MiniClient.ini", "[Version]\r\nVer=" + std::to_string(ver) + "\r\n"); }
 
+    // The client check with the archive choice, as every run does it.
+    int CheckClient() { return CodeOf(CheckClientFolder(run_, launcher_)); }
+
     std::string savedCwd_;
     std::string root_;
-    CPatchDlg session_;
+    DialogSession session_;
+    RunState& run_ = session_.run;
+    LauncherReporter launcher_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};
 };
 
 }  // namespace
@@ -63,10 +69,10 @@ TEST_F(ClientFolderTest, VersionRangeAroundThePackage) {
         {"ver=1.3.0.189\n", 0}, {"ver=1.3.0.190\n", 0}, {"ver=1.3.0.188\n", -9996}, {"ver=1.3.0.191\n", -9995}};
     for (const Case& c : cases) {
         Version(c.line);
-        session_.versionText.clear();
-        EXPECT_EQ(session_.CheckClient(), c.expected) << c.line;
+        run_.client.versionText.clear();
+        EXPECT_EQ(CheckClient(), c.expected) << c.line;
         // The version line is built before the range verdict, so a refused client sees both.
-        EXPECT_NE(session_.versionText.find("\n更新包支持: 从版本 1.3.0.189 更新到版本 1.3.0.190"), std::string::npos);
+        EXPECT_NE(run_.client.versionText.find("\n更新包支持: 从版本 1.3.0.189 更新到版本 1.3.0.190"), std::string::npos);
     }
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(sizeof(cwd), cwd);
@@ -74,44 +80,44 @@ TEST_F(ClientFolderTest, VersionRangeAroundThePackage) {
 }
 
 TEST_F(ClientFolderTest, NoLowerBoundGivesTheOneLineForm) {
-    session_.fromVersion = 0;
+    run_.package.trailer.fromVersion = 0;
     Version("ver=0.0.0.0\n");
-    EXPECT_EQ(session_.CheckClient(), 0);
-    EXPECT_EQ(session_.versionText, "当前客户端版本: 0.0.0.0  更新包支持更新到版本 1.3.0.190");
+    EXPECT_EQ(CheckClient(), 0);
+    EXPECT_EQ(run_.client.versionText, "当前客户端版本: 0.0.0.0  更新包支持更新到版本 1.3.0.190");
 }
 
 TEST_F(ClientFolderTest, KindIsCheckedBeforeTheVersionIsRead) {
     Micro(1);
-    session_.versionText = "previous";
-    EXPECT_EQ(session_.CheckClient(), -9989);  // no update.cfg at all
-    EXPECT_EQ(session_.versionText, "previous");
-    EXPECT_EQ(session_.clientIsMicro, 1);
+    run_.client.versionText = "previous";
+    EXPECT_EQ(CheckClient(), -9989);  // no update.cfg at all
+    EXPECT_EQ(run_.client.versionText, "previous");
+    EXPECT_TRUE(run_.client.isMicro);
     Micro(2);
-    session_.clientType = 1;
+    run_.package.trailer.clientType = 1;
     Version("ver=1.3.0.190\n");
-    EXPECT_EQ(session_.CheckClient(), 0);
-    session_.clientType = 2;
-    EXPECT_EQ(session_.CheckClient(), 0);
+    EXPECT_EQ(CheckClient(), 0);
+    run_.package.trailer.clientType = 2;
+    EXPECT_EQ(CheckClient(), 0);
     Micro(0);
-    session_.clientType = 1;
-    EXPECT_EQ(session_.CheckClient(), -9988);
-    EXPECT_EQ(session_.clientIsMicro, 0);
-    session_.clientType = 2;
-    EXPECT_EQ(session_.CheckClient(), 0);
+    run_.package.trailer.clientType = 1;
+    EXPECT_EQ(CheckClient(), -9988);
+    EXPECT_FALSE(run_.client.isMicro);
+    run_.package.trailer.clientType = 2;
+    EXPECT_EQ(CheckClient(), 0);
 }
 
 TEST_F(ClientFolderTest, MissingFolderFilesAndVersionLine) {
-    EXPECT_EQ(session_.CheckClient(), -9998);  // no update.cfg
+    EXPECT_EQ(CheckClient(), -9998);  // no update.cfg
     Version("Ver=1.3.0.190\nver =1\n");
-    EXPECT_EQ(session_.CheckClient(), -9997);
-    session_.clientDir = root_ + "\\missing\\";
-    EXPECT_EQ(session_.CheckClient(), -9998);
-    EXPECT_EQ(session_.clientIsMicro, 0);
-    session_.clientDir.clear();
-    EXPECT_EQ(session_.CheckClient(), -9998);
+    EXPECT_EQ(CheckClient(), -9997);
+    run_.client.folder = root_ + "\\missing\\";
+    EXPECT_EQ(CheckClient(), -9998);
+    EXPECT_FALSE(run_.client.isMicro);
+    run_.client.folder.clear();
+    EXPECT_EQ(CheckClient(), -9998);
     // Too deep to name its kind file: refused rather than guessed to be a full client.
-    session_.clientDir = "C:\\" + std::string(240, 'd') + "\\";
-    EXPECT_EQ(session_.CheckClient(), -9998);
+    run_.client.folder = "C:\\" + std::string(240, 'd') + "\\";
+    EXPECT_EQ(CheckClient(), -9998);
 }
 
 namespace {
@@ -131,14 +137,12 @@ protected:
         RegCloseKey(h);
     }
     bool Read(uint32_t clientType, std::string* out) {
-        session_.clientType = clientType;
         char buffer[MAX_PATH];
         memset(buffer, 'x', sizeof(buffer));
-        bool ok = session_.ReadInstallPathFromRegistry("PathRoot", buffer, sizeof(buffer));
+        bool ok = ReadInstallPathFromRegistry(clientType, "PathRoot", buffer, sizeof(buffer));
         *out = buffer;
         return ok;
     }
-    CPatchDlg session_;
     const char* full_ = "Software\\Korvex\\Velmora";
     const char* micro_ = "Software\\Korvex\\Velmora微端";
 };
@@ -221,43 +225,42 @@ TEST_F(ClientFolderTest, BrowseChecksThePickedFolder) {
     HWND edit = child("EDIT", IDC_CLIENT_DIR), browse = child("BUTTON", IDC_BROWSE), start = child("BUTTON", IDC_START);
     child("STATIC", IDC_VERSION);
     child("STATIC", IDC_STATUS);
-    session_.monitorWnd = nullptr;
-    session_.hwnd = dialog;
+    session_.reporter.AttachDialog(dialog);
     FolderPicker previous = SetFolderPicker(FakePicker);
 
     // Without a trailer the button does nothing.
     g_pick = true;
     strcpy(g_picked, root_.c_str());
-    session_.clientDir = "unchanged";
-    session_.ChangeClientFolder();
-    EXPECT_EQ(session_.clientDir, "unchanged");
+    run_.client.folder = "unchanged";
+    ChangeClientFolder(session_);
+    EXPECT_EQ(run_.client.folder, "unchanged");
 
-    session_.trailerFound = true;
+    run_.package.found = true;
     Version("ver=1.3.0.190\n");
-    session_.ChangeClientFolder();
-    EXPECT_EQ(session_.clientDir, root_ + "\\");  // separator appended
+    ChangeClientFolder(session_);
+    EXPECT_EQ(run_.client.folder, root_ + "\\");  // separator appended
     EXPECT_TRUE(IsWindowEnabled(start));
     EXPECT_FALSE(IsWindowEnabled(edit));
-    EXPECT_EQ(session_.StatusText(), "");
+    EXPECT_EQ(session_.reporter.StatusText(), "");
 
     strcpy(g_picked, (root_ + "\\nowhere").c_str());
-    session_.ChangeClientFolder();
-    EXPECT_EQ(session_.StatusText(), "客户端安装路径没找到");
+    ChangeClientFolder(session_);
+    EXPECT_EQ(session_.reporter.StatusText(), "客户端安装路径没找到");
     EXPECT_FALSE(IsWindowEnabled(start));
     EXPECT_TRUE(IsWindowEnabled(edit));
     EXPECT_TRUE(IsWindowEnabled(browse));
 
     Version("ver=1.3.0.191\n");
     strcpy(g_picked, (root_ + "\\").c_str());
-    session_.ChangeClientFolder();
-    EXPECT_EQ(session_.clientDir, root_ + "\\");  // no second separator
-    EXPECT_EQ(session_.StatusText(), "客户端已经是最新版本，无需执行更新");
+    ChangeClientFolder(session_);
+    EXPECT_EQ(run_.client.folder, root_ + "\\");  // no second separator
+    EXPECT_EQ(session_.reporter.StatusText(), "客户端已经是最新版本，无需执行更新");
     EXPECT_FALSE(IsWindowEnabled(start));
     EXPECT_FALSE(IsWindowEnabled(edit));
 
     g_pick = false;  // cancelled: nothing changes
-    session_.ChangeClientFolder();
-    EXPECT_EQ(session_.clientDir, root_ + "\\");
+    ChangeClientFolder(session_);
+    EXPECT_EQ(run_.client.folder, root_ + "\\");
 
     SetFolderPicker(previous);
     DestroyWindow(dialog);

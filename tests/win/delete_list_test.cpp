@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "install/DeleteList.h"
-#include "install/FileSystem.h"
+#include "base/FileSystem.h"
 #include "scratch_folder.h"
 
 namespace {

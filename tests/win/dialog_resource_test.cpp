@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ScopedWin.h"
+#include "base/ScopedWin.h"
 #include "ui/DialogIds.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "install/FileSystem.h"
+#include "base/FileSystem.h"
 #include "scratch_folder.h"
 
 namespace {

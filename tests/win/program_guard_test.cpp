@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/PatchDlg.h"
-#include "install/PathText.h"
+#include "report/LauncherReporter.h"
+#include "ui/DialogReporter.h"
+#include "base/PathText.h"
 #include "install/ProgramGuard.h"
 #include "scratch_folder.h"
 #include "sleeper/RunningSleeper.h"
@@ -94,7 +95,6 @@ protected:
         DWORD length = GetLongPathNameA(folder_.Path().c_str(), longForm, sizeof(longForm));
         ASSERT_TRUE(length > 0 && length < sizeof(longForm));
         client_ = longForm;
-        silent_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));
     }
     void TearDown() override { SetProcessTerminator(nullptr); }
 
@@ -111,18 +111,18 @@ protected:
 
     ScratchFolder folder_{"vel-guard"};
     std::string client_;
-    CPatchDlg dialog_;  // hwnd and monitorWnd 0: dialog mode, boxes without owner
-    CPatchDlg silent_;
+    RunState dialogRun_;
+    DialogReporter dialog_{dialogRun_};  // no dialog window yet: boxes without owner
+    LauncherReporter silent_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};
     std::vector<std::unique_ptr<RunningProgram>> programs_;  // ended before the folder is removed
 };
 
 TEST_F(ProgramGuardTest, OnlyExeNamesOfAtMost259CharactersAreLookedUp) {
     RunningProgram& velmora = Start("velmora.exe");
     RunningProgram& renamed = Start("velmora.cfg");  // a running image whose extension is not ".exe"
-    ASSERT_EQ(FindProcessByName("velmora.cfg", false), renamed.Id());
+    ASSERT_EQ(FindProcessByName("velmora.cfg", NameMatch::FileName), renamed.Id());
 
-    EXPECT_EQ(CheckRunningProgram(nullptr, "velmora.exe", true, false), 0);
-    EXPECT_EQ(CheckRunningProgram(&silent_, nullptr, true, false), 0);
+    EXPECT_EQ(CheckRunningProgram(silent_, nullptr, WhenRunning::Terminate, NameMatch::FileName), ProgramState::NotRunning);
     const std::string refused[] = {
         "velmora", "velmora.cfg", "dir.exe\\velmora",
         // 0x81 0x5C is one character: the file name is not "velmora.exe".
@@ -130,25 +130,25 @@ TEST_F(ProgramGuardTest, OnlyExeNamesOfAtMost259CharactersAreLookedUp) {
         // Too long as a whole, even though its file name alone would fit.
         client_ + "\\" + std::string(260, 'a') + "\\velmora.exe"};
     for (const std::string& name : refused) {
-        EXPECT_EQ(CheckRunningProgram(&silent_, name.c_str(), true, false), 0) << name;
+        EXPECT_EQ(CheckRunningProgram(silent_, name.c_str(), WhenRunning::Terminate, NameMatch::FileName), ProgramState::NotRunning) << name;
     }
-    EXPECT_EQ(FindProcessByName(refused[4].c_str(), false), 0u);
+    EXPECT_EQ(FindProcessByName(refused[4].c_str(), NameMatch::FileName), 0u);
     EXPECT_TRUE(velmora.Running());
     EXPECT_TRUE(renamed.Running());
 
-    EXPECT_EQ(CheckRunningProgram(&silent_, "VELMORA.EXE", true, false), 2);
+    EXPECT_EQ(CheckRunningProgram(silent_, "VELMORA.EXE", WhenRunning::Terminate, NameMatch::FileName), ProgramState::Terminated);
     EXPECT_TRUE(velmora.Terminated());
-    EXPECT_EQ(CheckRunningProgram(&silent_, "velmora.exe", true, false), 0);
+    EXPECT_EQ(CheckRunningProgram(silent_, "velmora.exe", WhenRunning::Terminate, NameMatch::FileName), ProgramState::NotRunning);
 }
 
 TEST_F(ProgramGuardTest, ImageNamesMatchWholeAndFullPathsByMainModule) {
     RunningProgram& program = Start("xvelmora.exe");
-    EXPECT_EQ(FindProcessByName("velmora.exe", false), 0u);
-    EXPECT_EQ(FindProcessByName("xvelmora", false), 0u);
-    EXPECT_EQ(FindProcessByName("XVelmora.EXE", false), program.Id());
-    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", false), program.Id());
-    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", true), 0u);
-    EXPECT_EQ(FindProcessByName((client_ + "\\XVELMORA.exe").c_str(), true), program.Id());
+    EXPECT_EQ(FindProcessByName("velmora.exe", NameMatch::FileName), 0u);
+    EXPECT_EQ(FindProcessByName("xvelmora", NameMatch::FileName), 0u);
+    EXPECT_EQ(FindProcessByName("XVelmora.EXE", NameMatch::FileName), program.Id());
+    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", NameMatch::FileName), program.Id());
+    EXPECT_EQ(FindProcessByName("D:\\elsewhere\\xvelmora.exe", NameMatch::FullPath), 0u);
+    EXPECT_EQ(FindProcessByName((client_ + "\\XVELMORA.exe").c_str(), NameMatch::FullPath), program.Id());
 
     std::string path;
     EXPECT_FALSE(GetMainModulePath(0, &path));
@@ -157,10 +157,11 @@ TEST_F(ProgramGuardTest, ImageNamesMatchWholeAndFullPathsByMainModule) {
 }
 
 TEST_F(ProgramGuardTest, BulkDownloaderIsEndedWithoutAQuestionInBothModes) {
-    for (CPatchDlg* session : {&dialog_, &silent_}) {
+    const std::pair<RunMode, Reporter*> modes[] = {{RunMode::Dialog, &dialog_}, {RunMode::Silent, &silent_}};
+    for (const auto& [mode, reporter] : modes) {
         RunningProgram& bulk = Start("bulkdl.exe");
         BoxAnswerer answerer;
-        EXPECT_EQ(CloseClientPrograms(session, client_.c_str()), GuardResult::Clear);
+        EXPECT_EQ(CloseClientPrograms(mode, client_.c_str(), *reporter), GuardResult::Clear);
         EXPECT_TRUE(answerer.Stop().empty());
         EXPECT_TRUE(bulk.Terminated());
     }
@@ -172,7 +173,7 @@ TEST_F(ProgramGuardTest, SilentModeEndsSomeUnaskedAndSkipsPlayfrontDialogModeAsk
     RunningProgram& playfront = Start("playfront.exe");
     {
         BoxAnswerer answerer;
-        EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Clear);
+        EXPECT_EQ(CloseClientPrograms(RunMode::Silent, client_.c_str(), silent_), GuardResult::Clear);
         EXPECT_TRUE(answerer.Stop().empty());
     }
     EXPECT_TRUE(downloader.Terminated());
@@ -181,7 +182,7 @@ TEST_F(ProgramGuardTest, SilentModeEndsSomeUnaskedAndSkipsPlayfrontDialogModeAsk
 
     RunningProgram& again = Start("velresdl.exe");
     BoxAnswerer answerer({IDYES, IDYES});
-    EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+    EXPECT_EQ(CloseClientPrograms(RunMode::Dialog, client_.c_str(), dialog_), GuardResult::Clear);
     std::vector<SeenBox> seen = answerer.Stop();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].caption, kQuestionCaption);
@@ -195,7 +196,7 @@ TEST_F(ProgramGuardTest, AnsweringNoRefusesAndLooksNoFurther) {
     RunningProgram& velmora = Start("velmora.exe");
     RunningProgram& bulk = Start("bulkdl.exe");
     BoxAnswerer answerer({IDNO});
-    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Refused);
+    EXPECT_EQ(CloseClientPrograms(RunMode::Silent, client_.c_str(), silent_), GuardResult::Refused);
     std::vector<SeenBox> seen = answerer.Stop();
 
     const char refusal[] = "程序[velmora.exe]未关闭，停止更新！";
@@ -213,13 +214,13 @@ TEST_F(ProgramGuardTest, CrashReporterCountsOnlyFromTheClientFolder) {
     RunningProgram& elsewhere = Start("crashsend.exe", "other");
     {
         BoxAnswerer answerer;
-        EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+        EXPECT_EQ(CloseClientPrograms(RunMode::Dialog, client_.c_str(), dialog_), GuardResult::Clear);
         EXPECT_TRUE(answerer.Stop().empty());
     }
     // Started later, so the walk must pass the other one of the same image name to find it.
     RunningProgram& own = Start("crashsend.exe");
     BoxAnswerer answerer({IDYES});
-    EXPECT_EQ(CloseClientPrograms(&dialog_, client_.c_str()), GuardResult::Clear);
+    EXPECT_EQ(CloseClientPrograms(RunMode::Dialog, client_.c_str(), dialog_), GuardResult::Clear);
     std::vector<SeenBox> seen = answerer.Stop();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].text, "检查到[" + client_ + "\\crashsend.exe]正在运行，\n如果要继续更新，要关闭此程序，继续吗？");
@@ -232,15 +233,15 @@ TEST_F(ProgramGuardTest, TwoProcessesOfOneNameAreEndedOnePerCall) {
     RunningProgram& second = Start("bulkdl.exe");
     HANDLE both[] = {first.Handle(), second.Handle()};
 
-    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 2);
+    EXPECT_EQ(CheckRunningProgram(silent_, "bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName), ProgramState::Terminated);
     DWORD ended = WaitForMultipleObjects(2, both, FALSE, kWaitMs);
     ASSERT_TRUE(ended == WAIT_OBJECT_0 || ended == WAIT_OBJECT_0 + 1);
     RunningProgram& survivor = ended == WAIT_OBJECT_0 ? second : first;
     EXPECT_TRUE(survivor.Running());
 
-    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 2);
+    EXPECT_EQ(CheckRunningProgram(silent_, "bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName), ProgramState::Terminated);
     EXPECT_TRUE(survivor.Terminated());
-    EXPECT_EQ(CheckRunningProgram(&silent_, "bulkdl.exe", true, false), 0);
+    EXPECT_EQ(CheckRunningProgram(silent_, "bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName), ProgramState::NotRunning);
 }
 
 // Ends the program it is asked to end and starts it again, a given number of times.
@@ -271,13 +272,13 @@ TEST_F(ProgramGuardTest, ProgramThatComesBackIsStillRunningAfterTenPasses) {
     restarter.current = std::make_unique<RunningProgram>(SleeperPath(), client_, "bulkdl.exe");
     ASSERT_TRUE(restarter.current->Started());
     restarter.restartsLeft = 100;
-    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::StillRunning);
+    EXPECT_EQ(CloseClientPrograms(RunMode::Silent, client_.c_str(), silent_), GuardResult::StillRunning);
     EXPECT_EQ(restarter.calls, kGuardPasses);
 
     // Back twice, then gone: the fourth pass finds nothing.
     restarter.calls = 0;
     restarter.restartsLeft = 2;
-    EXPECT_EQ(CloseClientPrograms(&silent_, client_.c_str()), GuardResult::Clear);
+    EXPECT_EQ(CloseClientPrograms(RunMode::Silent, client_.c_str(), silent_), GuardResult::Clear);
     EXPECT_EQ(restarter.calls, 3);
     EXPECT_EQ(restarter.current, nullptr);
     g_restarter = nullptr;

@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/PatchDlg.h"
 #include "install/ResourceMerge.h"
-#include "report/InstallLog.h"
+#include "base/InstallLog.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -111,7 +110,6 @@ protected:
         ASSERT_TRUE(scratch_.Enter("client"));
         ASSERT_TRUE(CreateDirectoryA("RAVN", nullptr));
         ASSERT_TRUE(CreateDirectoryA("RAVN\\RAVNDownload", nullptr));
-        session_.monitorWnd = reinterpret_cast<HWND>(1);
     }
     void TearDown() override { InstallLog::Close(); }
 
@@ -133,7 +131,7 @@ protected:
     }
 
     ScratchFolder scratch_{"velmerge"};
-    CPatchDlg session_;
+    MergeTimer timer_;
 };
 
 }  // namespace
@@ -173,7 +171,7 @@ TEST_F(ResourceMerge, OneNewPatchCallsTheLibraryAndReservesTheDroppedPatch) {
     ASSERT_TRUE(WriteRawFile("RAVN\\RAVNReserve\\B.vpk", "older B"));
 
     const uint32_t before = GetTickCount();
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
     const uint32_t after = GetTickCount();
 
     MergeCall call = ReadMergeCall("merge_call.txt");
@@ -186,12 +184,12 @@ TEST_F(ResourceMerge, OneNewPatchCallsTheLibraryAndReservesTheDroppedPatch) {
     EXPECT_EQ(call.values["messageZero"], "1");
     EXPECT_EQ(call.values["messageCapacity"], "1024");
     EXPECT_EQ(call.values["callback"],
-              std::to_string(reinterpret_cast<uintptr_t>(static_cast<MergePatchCallback*>(&session_))));
+              std::to_string(reinterpret_cast<uintptr_t>(static_cast<MergePatchCallback*>(&timer_))));
     EXPECT_EQ(call.values["checkTimeLimit"], "1");
     EXPECT_EQ(call.values["end"], "MergePatchWSafe");
     // The time limit counts from just before the call.
     const uint32_t calledAt = static_cast<uint32_t>(std::stoul(call.values.count("tick") ? call.values["tick"] : "0"));
-    EXPECT_LE(session_.mergeTickBase - before, calledAt - before);
+    EXPECT_LE(timer_.TickBase() - before, calledAt - before);
     EXPECT_LE(calledAt - before, after - before);
 
     // A stays in the download folder; B replaces the older reserve copy.
@@ -215,7 +213,7 @@ TEST_F(ResourceMerge, TwoNewPatchesNeedNoMergeButTheListIsStillReplaced) {
     WriteLists({"A.vpk", "B.vpk"}, {"A.vpk", "C.vpk"});
     WriteDownloads({"A.vpk", "B.vpk"});
 
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
 
     // The library beside this program would have been found: it was not called.
     EXPECT_FALSE(Exists("merge_call.txt"));
@@ -229,7 +227,7 @@ TEST_F(ResourceMerge, WithoutACurrentListTheNewOneIsSimplyPutInPlace) {
     ASSERT_TRUE(WriteRawFile("RAVN\\RAVNFileList.ini.patch", ListText({"A.vpk"})));
     WriteDownloads({"B.vpk"});
 
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
 
     EXPECT_FALSE(Exists("merge_call.txt"));
     EXPECT_TRUE(IsFolder("RAVN\\RAVNReserve"));
@@ -243,7 +241,7 @@ TEST_F(ResourceMerge, NamesDifferingInLetterCaseAreDifferentPatches) {
     WriteLists({"a.vpk"}, {"A.vpk"});
     WriteDownloads({"a.vpk"});
 
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
 
     EXPECT_EQ(NamesIn("RAVN\\RAVNDownload"), Names{});
     EXPECT_EQ(FileText("RAVN\\RAVNReserve\\a.vpk"), "a.vpk");
@@ -260,7 +258,7 @@ TEST_F(ResourceMerge, NamesThatDoNotFitThePathBufferStayWhereTheyAre) {
     WriteLists({tooLong, fits}, {"A.vpk"});
     WriteDownloads({fits, tooLong});
 
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
 
     EXPECT_EQ(NamesIn("RAVN\\RAVNDownload"), Names{tooLong});
     EXPECT_EQ(NamesIn("RAVN\\RAVNReserve"), (Names{"RAVNFileList.ini", fits}));
@@ -283,7 +281,7 @@ TEST_F(ResourceMerge, NamesLeadingOutOfThePatchFoldersAreNeverTouched) {
                 "B.vpk"},
                {"A.vpk"});
 
-    MergeResourceIndex(&session_);
+    MergeResourceIndex(timer_);
 
     EXPECT_EQ(FileText(outside), "o");
     EXPECT_EQ(FileText("victim.txt"), "v");
@@ -371,8 +369,7 @@ TEST(ResourceMergeInChild, MergesTheCurrentFolder) {
     DWORD length = GetEnvironmentVariableA(kChildLogVariable, log, sizeof(log));
     if (length == 0 || length >= sizeof(log)) GTEST_SKIP() << "runs only inside the library search test";
     ASSERT_TRUE(InstallLog::OpenPath(log));
-    CPatchDlg session;
-    session.monitorWnd = reinterpret_cast<HWND>(1);
-    MergeResourceIndex(&session);
+    MergeTimer timer;
+    MergeResourceIndex(timer);
     InstallLog::Close();
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ScopedWin.h"
+#include "base/ScopedWin.h"
 
 class ScratchFolder {
 public:

@@ -1,5 +1,5 @@
 // The archive choice, the temporary update package and the archive list in a real client folder:
-// each test owns a scratch folder with a "package" folder, made current, and a silent session.
+// each test owns a scratch folder with a "package" folder, made current, and a launcher reporter without a window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,10 +9,11 @@
 
 #include <zlib.h>
 
-#include "app/PatchDlg.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
-#include "package/TemporaryPackage.h"
+#include "client/ClientArchive.h"
+#include "install/TemporaryPackage.h"
+#include "report/LauncherReporter.h"
 #include "scratch_folder.h"
 
 namespace {
@@ -73,18 +74,20 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(folder_.Valid() && folder_.Enter());
         ASSERT_TRUE(CreateDirectoryA("package", nullptr));
-        session_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));  // silent, no window
-        session_.toVersion = 0x010300BE;
+        trailer_.toVersion = 0x010300BE;
         ASSERT_TRUE(MakeArchive("patch.pkg", {"ResBin\\b.dds", "new b", "ResBin\\C.dds", "new C"}));
         ASSERT_TRUE(patch_.Open("patch.pkg"));
     }
 
-    bool Build(const char* temp = kTemp) {
-        return BuildTemporaryPackage(session_, writer_, temp, kArchive, patch_, &rebuilt_);
+    bool Build(const char* temp = kTemp) { return Build(silent_, temp); }
+    bool Build(Reporter& reporter, const char* temp = kTemp) {
+        return BuildTemporaryPackage(writer_, temp, kArchive, patch_, &rebuilt_, reporter) == Result::Ok;
     }
 
     ScratchFolder folder_{"vel-tmppkg"};
-    CPatchDlg session_;
+    LauncherReporter silent_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};  // no window
+    PackageTrailer trailer_{};
+    ArchiveChoice choice_;
     PackageReader patch_;
     PackageWriter writer_;
     bool rebuilt_ = false;
@@ -95,14 +98,14 @@ protected:
 TEST_F(TemporaryPackage, TemporaryPackageThatCannotBeCreated) {
     const std::string longTemp = "package\\" + std::string(252, 't') + ".tmp";
     EXPECT_FALSE(Build(longTemp.c_str()));  // refused as it is, never cut to another name
-    EXPECT_EQ(session_.StatusText(), "不能建立临时更新包" + longTemp);
+    EXPECT_EQ(silent_.StatusText(), "不能建立临时更新包" + longTemp);
     EXPECT_FALSE(patch_.IsOpen());
     EXPECT_TRUE(NamesIn("package").empty());
 
     ASSERT_TRUE(RemoveDirectoryA("package"));
     ASSERT_TRUE(patch_.Open("patch.pkg"));
     EXPECT_FALSE(Build());
-    EXPECT_EQ(session_.StatusText(), "不能建立临时更新包package\\A.pkg.tmp");
+    EXPECT_EQ(silent_.StatusText(), "不能建立临时更新包package\\A.pkg.tmp");
     EXPECT_FALSE(patch_.IsOpen());
     EXPECT_FALSE(writer_.IsOpen());
     EXPECT_FALSE(rebuilt_);
@@ -112,7 +115,7 @@ TEST_F(TemporaryPackage, MissingClientArchiveStartsEmptyAndReplacesALeftover) {
     ASSERT_TRUE(MakeArchive(kTemp, {"stale", "from an earlier attempt"}));
     ASSERT_TRUE(SetFileAttributesA(kTemp, FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(Build());
-    EXPECT_EQ(session_.StatusText(), "正在生成临时安装文件...");
+    EXPECT_EQ(silent_.StatusText(), "正在生成临时安装文件...");
     EXPECT_FALSE(rebuilt_);
     EXPECT_TRUE(patch_.IsOpen());
     ASSERT_TRUE(writer_.Save());
@@ -131,7 +134,7 @@ TEST_F(TemporaryPackage, ClientArchiveWithoutEntriesCountsAsRebuilt) {
 TEST_F(TemporaryPackage, ZeroByteClientArchiveCannotBeOpened) {
     ASSERT_TRUE(WriteRawFile(kArchive, ""));
     EXPECT_FALSE(Build());
-    EXPECT_EQ(session_.StatusText(), "打开数据包package\\A.pkg时出错！");
+    EXPECT_EQ(silent_.StatusText(), "打开数据包package\\A.pkg时出错！");
     EXPECT_FALSE(patch_.IsOpen());
     EXPECT_FALSE(writer_.IsOpen());
     EXPECT_FALSE(rebuilt_);
@@ -149,10 +152,10 @@ TEST_F(TemporaryPackage, KeepsEntriesThePatchDoesNotCarryWithBuildingProgress) {
     RegisterClassA(&wc);
     HWND monitor = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(monitor, nullptr);
-    session_.monitorWnd = monitor;
-    session_.progressRange = 7;  // left over from an earlier phase
+    LauncherReporter launcher(monitor);
+    launcher.SetProgressRange(0, 7);  // left over from an earlier phase
     g_percentages.clear();
-    const bool built = Build();
+    const bool built = Build(launcher);
     DestroyWindow(monitor);
     ASSERT_TRUE(built);
     EXPECT_TRUE(rebuilt_);
@@ -160,7 +163,7 @@ TEST_F(TemporaryPackage, KeepsEntriesThePatchDoesNotCarryWithBuildingProgress) {
     // 0 on the old range (the 0 of the new one is a repeat and not sent), then the building
     // phase: count * 100 / 10 / 10.
     EXPECT_EQ(g_percentages, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    EXPECT_EQ(session_.progressRange, 10);
+    EXPECT_EQ(launcher.ProgressRange(), 10);
 
     ASSERT_TRUE(writer_.Save());
     EXPECT_EQ(ArchiveItems(kTemp), (Strings{"ResBin\\a.dds", "old a", "ResBin\\c.dds", "old c", "ResBin/C.dds", "old C",
@@ -178,40 +181,40 @@ TEST_F(TemporaryPackage, UnreadableEntryFailsNamingIt) {
     ASSERT_TRUE(WriteRawFile(kArchive, bytes));
 
     EXPECT_FALSE(Build());
-    EXPECT_EQ(session_.StatusText(), std::string("生成临时更新包过程中，添加文件") + gbkName + "时出错！");
+    EXPECT_EQ(silent_.StatusText(), std::string("生成临时更新包过程中，添加文件") + gbkName + "时出错！");
     EXPECT_FALSE(patch_.IsOpen());
     EXPECT_FALSE(writer_.IsOpen());
     EXPECT_EQ(ArchiveItems(kTemp), (Strings{"first", "1"}));
 }
 
 TEST_F(TemporaryPackage, ChoiceLooksAtTheArchiveOnDisk) {
-    EXPECT_EQ(ChooseClientArchive(session_, kList), 2);
-    EXPECT_EQ(session_.archivePath, "package\\D010300BE.pkg");
-    EXPECT_EQ(session_.archiveList, (Strings{"D010300BE.pkg"}));
+    EXPECT_EQ(ChooseClientArchive(choice_, kList, trailer_), ArchivePick::New);
+    EXPECT_EQ(choice_.path, "package\\D010300BE.pkg");
+    EXPECT_EQ(choice_.list, (Strings{"D010300BE.pkg"}));
 
     ASSERT_TRUE(WriteRawFile(kList, "A.pkg\r\nB.pkg\r\n..\\x.pkg\r\nA.pkg 100\r\n"));
     ASSERT_TRUE(WriteRawFile(kArchive, std::string(100, 'x')));
-    session_.packageLength = 16777216 - 100;
-    EXPECT_EQ(ChooseClientArchive(session_, kList), 1);
-    EXPECT_EQ(session_.archivePath, kArchive);
-    EXPECT_EQ(session_.archiveList, (Strings{"B.pkg", "..\\x.pkg", "A.pkg"}));
+    trailer_.packageLength = 16777216 - 100;
+    EXPECT_EQ(ChooseClientArchive(choice_, kList, trailer_), ArchivePick::Listed);
+    EXPECT_EQ(choice_.path, kArchive);
+    EXPECT_EQ(choice_.list, (Strings{"B.pkg", "..\\x.pkg", "A.pkg"}));
 
-    session_.packageLength = 16777216 - 99;
-    EXPECT_EQ(ChooseClientArchive(session_, kList), 2);
-    EXPECT_EQ(session_.archiveList, (Strings{"B.pkg", "..\\x.pkg", "A.pkg", "D010300BE.pkg"}));
+    trailer_.packageLength = 16777216 - 99;
+    EXPECT_EQ(ChooseClientArchive(choice_, kList, trailer_), ArchivePick::New);
+    EXPECT_EQ(choice_.list, (Strings{"B.pkg", "..\\x.pkg", "A.pkg", "D010300BE.pkg"}));
 }
 
 TEST_F(TemporaryPackage, ArchiveListWriting) {
     // Read-only lists are replaced; lines end in CR LF; the temporary list goes.
     ASSERT_TRUE(WriteRawFile(kList, "old\r\n", FILE_ATTRIBUTE_READONLY));
-    session_.archiveList = {"B.pkg", "A.pkg"};
-    ASSERT_TRUE(WriteArchiveList(session_, kList));
+    choice_.list = {"B.pkg", "A.pkg"};
+    ASSERT_TRUE(WriteArchiveList(choice_.list, kList));
     EXPECT_EQ(FileText(kList), "B.pkg\r\nA.pkg\r\n");
     EXPECT_EQ(AttributesOf(kList) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_EQ(NamesIn("package"), (Strings{"package.cfg"}));
 
     // An empty list is a failure and leaves the old list as it was.
-    session_.archiveList.clear();
-    EXPECT_FALSE(WriteArchiveList(session_, kList));
+    choice_.list.clear();
+    EXPECT_FALSE(WriteArchiveList(choice_.list, kList));
     EXPECT_EQ(FileText(kList), "B.pkg\r\nA.pkg\r\n");
 }

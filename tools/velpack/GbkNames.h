@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "install/PathText.h"
+#include "base/PathText.h"
 
 // Splits at '\' and '/' that are characters of their own, never at a trail byte.
 // "a\\b" gives {"a", "", "b"}; a leading separator gives a first empty component.

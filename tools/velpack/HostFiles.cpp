@@ -16,20 +16,6 @@
 #include <unistd.h>
 #endif
 
-bool ScopedFile::Open(const std::string& path, const char* mode) {
-    if (file_) fclose(file_);
-    file_ = fopen(path.c_str(), mode);
-    return file_ != nullptr;
-}
-
-bool ScopedFile::Close() {
-    if (!file_) return false;
-    const bool flushed = fflush(file_) == 0;
-    const bool closed = fclose(file_) == 0;
-    file_ = nullptr;
-    return flushed && closed;
-}
-
 TempFileGuard::~TempFileGuard() {
     if (!path_.empty()) remove(path_.c_str());
 }
@@ -87,7 +73,7 @@ bool ReadWholeFile(const std::string& path, uint64_t maxSize, ByteBuffer* data, 
                  std::to_string(maxSize) + ")";
         return false;
     }
-    ScopedFile file;
+    StdioFile file;
     if (!file.Open(path, "rb")) {
         *error = "cannot open \"" + path + "\": " + LastErrorText();
         return false;

@@ -8,30 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "base/StdioFile.h"
+
 #ifdef _WIN32
 constexpr char kHostSeparator = '\\';
 #else
 constexpr char kHostSeparator = '/';
 #endif
-
-// Owns one FILE*; closing is explicit where the result of fclose matters.
-class ScopedFile {
-public:
-    ScopedFile() = default;
-    explicit ScopedFile(FILE* file) : file_(file) {}
-    ~ScopedFile() { if (file_) fclose(file_); }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-
-    bool Open(const std::string& path, const char* mode);
-    FILE* Get() const { return file_; }
-    explicit operator bool() const { return file_ != nullptr; }
-    // True when the stream was open and flushed and closed cleanly.
-    bool Close();
-
-private:
-    FILE* file_ = nullptr;
-};
 
 // Removes its file when it goes out of scope, unless Release() was called.
 class TempFileGuard {

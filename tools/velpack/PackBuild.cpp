@@ -8,7 +8,8 @@
 #include "GbkNames.h"
 #include "HostFiles.h"
 #include "PackTool.h"
-#include "install/PathText.h"
+#include "base/PathText.h"
+#include "package/ArchiveCodec.h"
 #include "package/Crc32.h"
 #include "package/PackageTrailer.h"
 #include "package/PackageWriter.h"
@@ -88,13 +89,6 @@ private:
     std::set<std::string> names_;
     uint64_t directorySize_ = 0;
 };
-
-void StoreLe32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
 
 // Copies count bytes, folding them into crc when one is given.
 bool CopyBytes(FILE* in, FILE* out, uint64_t count, Crc32* crc) {
@@ -214,7 +208,7 @@ bool BuildInstaller(const std::string& stubExe, const std::string& packagePath, 
         return false;
     }
 
-    ScopedFile stub;
+    StdioFile stub;
     if (!stub.Open(stubExe, "rb")) {
         *error = "cannot open the stub \"" + stubExe + "\": " + LastErrorText();
         return false;
@@ -228,25 +222,25 @@ bool BuildInstaller(const std::string& stubExe, const std::string& packagePath, 
         rewind(stub.Get());
         PackageTrailer existing{};
         int32_t existingOffset = 0;
-        const int found = FindPackageTrailer(stubExe.c_str(), &existing, &existingOffset);
-        if (found == 0) {
+        const Result found = FindPackageTrailer(stubExe.c_str(), &existing, &existingOffset);
+        if (found == Result::Ok) {
             *error = "the stub \"" + stubExe + "\" already carries a package trailer at offset " +
                      std::to_string(existingOffset) + " (an installer, not a bare stub?); --force to append anyway";
             return false;
         }
-        if (found != -9999) {
+        if (found != Result::NoPackage) {
             *error = "cannot read the stub \"" + stubExe + "\"";
             return false;
         }
     }
-    ScopedFile package;
+    StdioFile package;
     if (!package.Open(packagePath, "rb")) {
         *error = "cannot open the package \"" + packagePath + "\": " + LastErrorText();
         return false;
     }
 
     TempFileGuard temp(SiblingTempName(outExe));
-    ScopedFile out;
+    StdioFile out;
     if (!out.Open(temp.Path(), "wb")) {
         *error = "cannot create \"" + temp.Path() + "\": " + LastErrorText();
         return false;
@@ -263,10 +257,10 @@ bool BuildInstaller(const std::string& stubExe, const std::string& packagePath, 
     }
     crc.Finish();
 
-    const uint32_t fields[8] = {kTrailerMagic1, fromVersion, toVersion, static_cast<uint32_t>(packageSize),
-                                crc.Value(), clientType, kTrailerMagic2, kTrailerMagic3};
+    const PackageTrailer fields{kTrailerMagic1, fromVersion, toVersion, static_cast<uint32_t>(packageSize),
+                                crc.Value(),    clientType,  kTrailerMagic2, kTrailerMagic3};
     uint8_t trailer[kTrailerSize];
-    for (unsigned i = 0; i < 8; ++i) StoreLe32(trailer + 4 * i, fields[i]);
+    EncodeTrailer(fields, trailer);
     if (fwrite(trailer, 1, sizeof(trailer), out.Get()) != sizeof(trailer) || !out.Close()) {
         *error = "cannot write \"" + temp.Path() + "\": " + LastErrorText();
         return false;
@@ -275,7 +269,7 @@ bool BuildInstaller(const std::string& stubExe, const std::string& packagePath, 
     // Read it back the way the installer will, before it takes the final name.
     PackageTrailer check{};
     int32_t checkOffset = 0;
-    if (FindPackageTrailer(temp.Path().c_str(), &check, &checkOffset) != 0 ||
+    if (FindPackageTrailer(temp.Path().c_str(), &check, &checkOffset) != Result::Ok ||
         static_cast<uint64_t>(checkOffset) != stubSize + packageSize || check.packageCrc != crc.Value()) {
         *error = "the trailer written to \"" + temp.Path() + "\" does not read back";
         return false;

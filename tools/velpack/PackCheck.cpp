@@ -12,7 +12,7 @@
 namespace {
 
 bool CrcOfFile(const std::string& path, uint32_t* value) {
-    ScopedFile file;
+    StdioFile file;
     ByteBuffer block;
     if (!file.Open(path, "rb") || !block.Allocate(1 << 20)) return false;
     Crc32 crc;
@@ -109,12 +109,12 @@ bool LocateArchive(const std::string& path, FileReport* report, TempFileGuard* t
         *error = "cannot read \"" + path + "\": no such file";
         return false;
     }
-    const int found = FindPackageTrailer(path.c_str(), &report->trailer, &report->trailerOffset);
-    if (found == -10000) {
+    const Result found = FindPackageTrailer(path.c_str(), &report->trailer, &report->trailerOffset);
+    if (found == Result::PackageDamaged) {
         *error = "cannot read \"" + path + "\"";
         return false;
     }
-    if (found != 0) {
+    if (found != Result::Ok) {
         *archivePath = path;
         return true;
     }
@@ -137,9 +137,9 @@ bool LocateArchive(const std::string& path, FileReport* report, TempFileGuard* t
         return false;
     }
     temp->Reset(copy);
-    const int copied = CopyEmbeddedPackage(path.c_str(), copy.c_str(), trailer, report->trailerOffset);
-    if (copied != 0 && copied != -9990) {
-        *error = copied == -10000 ? "cannot read the embedded package of \"" + path + "\""
+    const Result copied = CopyEmbeddedPackage(path.c_str(), copy.c_str(), trailer, report->trailerOffset);
+    if (copied != Result::Ok && copied != Result::CrcMismatch) {
+        *error = copied == Result::PackageDamaged ? "cannot read the embedded package of \"" + path + "\""
                                   : "cannot write the temporary copy \"" + copy + "\"";
         return false;
     }

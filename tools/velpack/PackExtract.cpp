@@ -30,7 +30,7 @@ bool WriteEntry(PackageReader& reader, const PackageEntry& entry, const std::str
         }
     }
     path = JoinHostPath(path, components.back());
-    ScopedFile out;
+    StdioFile out;
     if (!out.Open(path, "wb")) {
         *why = "cannot create \"" + path + "\": " + LastErrorText();
         return false;

@@ -1,4 +1,4 @@
-// The session's reporting against real windows: a monitor window for silent mode, and a window
+// Both reporters against real windows: a monitor window for silent mode, and a window
 // with the dialog's status, progress and button controls for dialog mode.
 #include <windows.h>
 #include <commctrl.h>
@@ -11,9 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/PatchDlg.h"
+#include "install/ResourceMerge.h"
+#include "report/LauncherReporter.h"
 #include "report/MonitorProtocol.h"
 #include "ui/DialogIds.h"
+#include "ui/DialogReporter.h"
 
 namespace {
 
@@ -66,16 +68,15 @@ protected:
     void SetUp() override {
         g_received.clear();
         ASSERT_NE(monitor_.Get(), nullptr);
-        session_.monitorWnd = monitor_.Get();
     }
     TestWindow monitor_;
-    CPatchDlg session_;
+    LauncherReporter session_{monitor_.Get()};
 };
 
 }  // namespace
 
 TEST_F(SilentReporting, ResultCarriesTheStatusTextWithItsTerminator) {
-    session_.ReportResult(-9995);
+    session_.ReportResult(Result::ClientUpToDate);
     ASSERT_EQ(g_received.size(), 1u);
     const char* message = "客户端已经是最新版本，无需执行更新";
     EXPECT_EQ(g_received[0].tag, MONITOR_RESULT);
@@ -86,26 +87,26 @@ TEST_F(SilentReporting, ResultCarriesTheStatusTextWithItsTerminator) {
 }
 
 TEST_F(SilentReporting, UnknownAndNonNegativeCodes) {
-    session_.ReportResult(0);
-    session_.ReportResult(3);
+    session_.ReportResult(Result::Ok);
+    session_.ReportResult(static_cast<Result>(3));
     EXPECT_TRUE(g_received.empty());
-    session_.ReportResult(-5);
+    session_.ReportResult(static_cast<Result>(-5));
     ASSERT_EQ(g_received.size(), 1u);
     EXPECT_EQ(g_received[0].data, 10496u);
     EXPECT_EQ(g_received[0].bytes, std::string("发生未知错误！", strlen("发生未知错误！") + 1));
 }
 
 TEST_F(SilentReporting, ProgressPercentagesRangeAndRepeats) {
-    session_.SetProgress(5, false, false);  // range still 0
+    session_.SetProgress(5, ProgressPhase::Single);  // range still 0
     session_.SetProgressRange(0, 50);      // only records the width
-    session_.SetProgress(25, false, false);
-    session_.SetProgress(25, true, true);
-    session_.SetProgress(25, true, false);
-    session_.SetProgress(50, true, false);
-    session_.SetProgress(50, true, false);  // a repeat of the last percentage is not sent
+    session_.SetProgress(25, ProgressPhase::Single);
+    session_.SetProgress(25, ProgressPhase::Building);
+    session_.SetProgress(25, ProgressPhase::Installing);
+    session_.SetProgress(50, ProgressPhase::Installing);
+    session_.SetProgress(50, ProgressPhase::Installing);  // a repeat of the last percentage is not sent
     session_.SetProgressRange(0, 5000);
-    session_.SetProgress(4999, true, false);  // 99*9/10+10 = 99
-    session_.SetProgress(5000, false, false);
+    session_.SetProgress(4999, ProgressPhase::Installing);  // 99*9/10+10 = 99
+    session_.SetProgress(5000, ProgressPhase::Single);
     ASSERT_EQ(g_received.size(), 7u);
     EXPECT_EQ(g_received[5].data, 99u);
     EXPECT_EQ(g_received[6].data, 100u);
@@ -115,16 +116,18 @@ TEST_F(SilentReporting, ProgressPercentagesRangeAndRepeats) {
         EXPECT_EQ(g_received[i].data, expected[i]);
         EXPECT_EQ(g_received[i].cbData, 0u);
     }
-    EXPECT_EQ(session_.progressRange, 5000);
+    EXPECT_EQ(session_.ProgressRange(), 5000);
 }
 
-TEST_F(SilentReporting, HandleValueOneLosesMessagesWithoutHarm) {
-    session_.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));
-    session_.ReportResult(-9999);
-    session_.SetProgress(1, false, false);
-    session_.RestoreButtons();
+TEST(SilentReportingWithoutMonitor, HandleValueOneLosesMessagesWithoutHarm) {
+    g_received.clear();
+    LauncherReporter session(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
+    session.ReportResult(Result::NoPackage);
+    session.SetProgress(1, ProgressPhase::Single);
+    session.ReportInstallComplete();
+    session.InstallFinished();
     EXPECT_TRUE(g_received.empty());
-    EXPECT_EQ(session_.StatusText(), "此程序没有包含更新数据");
+    EXPECT_EQ(session.StatusText(), "此程序没有包含更新数据");
 }
 
 TEST(DialogReporting, ControlsFollowTheSession) {
@@ -137,8 +140,8 @@ TEST(DialogReporting, ControlsFollowTheSession) {
     HWND close = dialog.AddChild("BUTTON", IDC_CLOSE, WS_DISABLED);
     ASSERT_TRUE(status && progress && start && browse && close);
 
-    CPatchDlg session;
-    session.hwnd = dialog.Get();
+    RunState run;
+    DialogReporter session(run, dialog.Get());
     session.SetStatus("C:\\游戏\\100%s");
     MSG msg;
     ASSERT_TRUE(PeekMessageA(&msg, dialog.Get(), WM_PATCH_STATUS, WM_PATCH_STATUS, PM_REMOVE));
@@ -149,11 +152,11 @@ TEST(DialogReporting, ControlsFollowTheSession) {
 
     // 32-bit bounds: 70000 entries still map onto the bar.
     session.SetProgressRange(0, 70000);
-    session.SetProgress(35000, true, true);
+    session.SetProgress(35000, ProgressPhase::Building);
     EXPECT_EQ(SendMessageA(progress, PBM_GETRANGE, FALSE, 0), 70000);
     EXPECT_EQ(SendMessageA(progress, PBM_GETPOS, 0, 0), 35000);
 
-    session.RestoreButtons();
+    session.InstallFinished();
     EXPECT_TRUE(IsWindowEnabled(browse));
     EXPECT_TRUE(IsWindowEnabled(close));
     EXPECT_FALSE(IsWindowEnabled(start));
@@ -162,7 +165,7 @@ TEST(DialogReporting, ControlsFollowTheSession) {
 namespace {
 
 struct StatusWriter {
-    CPatchDlg* session;
+    Reporter* session;
     HANDLE started;
     std::atomic<bool> stop{false};
 };
@@ -180,8 +183,7 @@ unsigned __stdcall WriteStatusLoop(void* arg) {
 }  // namespace
 
 TEST(StatusHandOver, ReaderNeverSeesAHalfReplacedText) {
-    CPatchDlg session;
-    session.monitorWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(1));  // no dialog to post to
+    LauncherReporter session(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));  // no window to post to
     StatusWriter writer{&session, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteStatusLoop, &writer, 0, nullptr));
     ASSERT_NE(thread, nullptr);
@@ -201,25 +203,25 @@ TEST(StatusHandOver, ReaderNeverSeesAHalfReplacedText) {
 }
 
 TEST(MergeCallback, TimeLimitBoundaries) {
-    CPatchDlg session;
-    session.mergeTickBase = 1000;
+    MergeTimer session;
+    session.SetTickBase(1000);
     EXPECT_TRUE(session.WithinTimeLimit(1000));
     EXPECT_TRUE(session.WithinTimeLimit(181000));
     EXPECT_FALSE(session.WithinTimeLimit(181001));
     EXPECT_FALSE(session.WithinTimeLimit(999));  // wrapped below the base: huge elapsed time
-    session.mergeTickBase = 0xFFFFFF00u;
+    session.SetTickBase(0xFFFFFF00u);
     EXPECT_TRUE(session.WithinTimeLimit(0x100u));  // the tick count wrapped after the base
 }
 
 TEST(MergeCallback, CheckTimeLimitIsTheFirstVirtualSlot) {
-    CPatchDlg session;
-    session.mergeTickBase = GetTickCount();
+    MergeTimer session;
+    session.Start();
     MergePatchCallback* callback = &session;
     EXPECT_EQ(static_cast<void*>(callback), static_cast<void*>(&session));
     // What a foreign caller does: take slot 0 of the vtable and call it with the object.
     using SlotFn = bool (*)(MergePatchCallback*, uint32_t, uint32_t, uint32_t, uint32_t);
     SlotFn slot0 = (*reinterpret_cast<SlotFn**>(callback))[0];
     EXPECT_TRUE(slot0(callback, 1, 2, 3, 4));
-    session.mergeTickBase = GetTickCount() + 10;  // "elapsed" wraps to a huge value
+    session.SetTickBase(GetTickCount() + 10);  // "elapsed" wraps to a huge value
     EXPECT_FALSE(slot0(callback, 1, 2, 3, 4));
 }

@@ -1,17 +1,15 @@
-#include "package/TemporaryPackage.h"
+#include "install/TemporaryPackage.h"
 
 #include <cstring>
 #include <string>
 
-#include "app/PatchDlg.h"
-#include "client/DiskSpace.h"
-#include "install/FileSystem.h"
-#include "install/PathText.h"
+#include "base/FileSystem.h"
+#include "base/PathText.h"
 #include "package/ArchiveList.h"
 #include "package/KeptEntries.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
-#include "package/StdioFile.h"
+#include "base/StdioFile.h"
 
 namespace {
 
@@ -23,19 +21,10 @@ PackageNameSet& EmbeddedPackageNames() {
 
 }  // namespace
 
-int ChooseClientArchive(CPatchDlg& session, const char* listPath) {
-    // A list that cannot be opened reads as an empty one.
-    ReadArchiveListFile(listPath, session.archiveList);
-    ArchiveFileQueries files;
-    files.exists = [](const char* path) { return FileExists(path); };
-    files.length = [](const char* path) { return QueryFileLength(path); };
-    return ChooseArchive(session.archiveList, session.toVersion, session.packageLength, files, session.archivePath);
-}
-
-bool BuildTemporaryPackage(CPatchDlg& session, PackageWriter& writer, const char* tempPath,
-                           const char* archivePath, PackageReader& patchReader, bool* archiveRebuilt) {
-    session.SetStatus("正在生成临时安装文件...");
-    session.SetProgress(0, false, false);
+Result BuildTemporaryPackage(PackageWriter& writer, const char* tempPath, const char* archivePath,
+                             PackageReader& patchReader, bool* archiveRebuilt, Reporter& reporter) {
+    reporter.SetStatus("正在生成临时安装文件...");
+    reporter.SetProgress(0, ProgressPhase::Single);
 
     // Closes an archive the writer may still hold; a writer with nothing open just says false.
     writer.Save();
@@ -43,13 +32,13 @@ bool BuildTemporaryPackage(CPatchDlg& session, PackageWriter& writer, const char
     // A path cut to fit would name another file, so one that does not fit is refused instead.
     if (!FitsPathBuffer(tempPath)) {
         patchReader.Close();
-        session.SetStatus((std::string("不能建立临时更新包") + tempPath).c_str());
-        return false;
+        reporter.SetStatus((std::string("不能建立临时更新包") + tempPath).c_str());
+        return Result::Reported;
     }
     if (!FitsPathBuffer(archivePath)) {
         patchReader.Close();
-        session.SetStatus((std::string("打开数据包") + archivePath + "时出错！").c_str());
-        return false;
+        reporter.SetStatus((std::string("打开数据包") + archivePath + "时出错！").c_str());
+        return Result::Reported;
     }
 
     // A leftover of an earlier attempt must not lend its entries to the new archive.
@@ -57,25 +46,25 @@ bool BuildTemporaryPackage(CPatchDlg& session, PackageWriter& writer, const char
 
     if (!writer.Open(tempPath)) {
         patchReader.Close();
-        session.SetStatus((std::string("不能建立临时更新包") + tempPath).c_str());
-        return false;
+        reporter.SetStatus((std::string("不能建立临时更新包") + tempPath).c_str());
+        return Result::Reported;
     }
 
     // A missing client archive is created by the installation from the empty temporary package.
-    if (!FileExists(archivePath)) return true;
+    if (!FileExists(archivePath)) return Result::Ok;
 
     PackageReader client;
     if (!client.Open(archivePath)) {
         writer.Save();
         patchReader.Close();
-        session.SetStatus((std::string("打开数据包") + archivePath + "时出错！").c_str());
-        return false;
+        reporter.SetStatus((std::string("打开数据包") + archivePath + "时出错！").c_str());
+        return Result::Reported;
     }
 
     if (archiveRebuilt != nullptr) *archiveRebuilt = true;
     const uint32_t entryCount = client.EntryCount();
-    session.SetProgress(0, true, true);
-    session.SetProgressRange(0, static_cast<int32_t>(entryCount));
+    reporter.SetProgress(0, ProgressPhase::Building);
+    reporter.SetProgressRange(0, static_cast<int32_t>(entryCount));
 
     bool copied = true;
     std::string failedName;
@@ -83,19 +72,19 @@ bool BuildTemporaryPackage(CPatchDlg& session, PackageWriter& writer, const char
         PackageNameSet& names = EmbeddedPackageNames();
         CollectEntryNames(patchReader, names);
         copied = CopyKeptEntries(client, writer, names,
-                                 [&session](int32_t handled) { session.SetProgress(handled, true, true); },
+                                 [&reporter](int32_t handled) { reporter.SetProgress(handled, ProgressPhase::Building); },
                                  failedName);
     }
     client.Close();
-    if (copied) return true;
+    if (copied) return Result::Ok;
 
     patchReader.Close();
     writer.Save();
-    session.SetStatus((std::string("生成临时更新包过程中，添加文件") + failedName + "时出错！").c_str());
-    return false;
+    reporter.SetStatus((std::string("生成临时更新包过程中，添加文件") + failedName + "时出错！").c_str());
+    return Result::Reported;
 }
 
-bool WriteArchiveList(CPatchDlg& session, const char* listPath) {
+bool WriteArchiveList(const std::vector<std::string>& names, const char* listPath) {
     // Without room for the suffix the temporary list would be the list itself, which the last
     // step deletes; such a path is refused.
     char tempPath[kPathBufferSize];
@@ -107,8 +96,8 @@ bool WriteArchiveList(CPatchDlg& session, const char* listPath) {
 
     StdioFile file;
     if (!file.Open(tempPath, "w")) return false;
-    bool ok = !session.archiveList.empty();
-    for (const std::string& name : session.archiveList) {
+    bool ok = !names.empty();
+    for (const std::string& name : names) {
         if (std::fprintf(file.Get(), "%s\n", name.c_str()) < 0) {
             ok = false;
             break;

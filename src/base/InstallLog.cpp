@@ -1,11 +1,11 @@
-#include "report/InstallLog.h"
+#include "base/InstallLog.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "install/PathText.h"
+#include "base/PathText.h"
 
 #ifdef _WIN32
 #include <share.h>

@@ -1,7 +1,7 @@
 // Opening the install log beside the program file: the one part of the log that needs Win32.
-#include "app/ProgramFile.h"
-#include "install/PathText.h"
-#include "report/InstallLog.h"
+#include "base/ProgramFile.h"
+#include "base/PathText.h"
+#include "base/InstallLog.h"
 
 bool InstallLog::Open(const char* name) {
     char nameBuffer[kBufferSize] = {};

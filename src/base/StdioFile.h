@@ -1,8 +1,9 @@
-// Owned stdio stream with 64-bit positions, for the package code's file access.
+// The owned stdio stream with 64-bit positions: the one FILE owner of the program and its tools.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 class StdioFile {
 public:
@@ -17,6 +18,7 @@ public:
         file_ = std::fopen(path, mode);
         return file_ != nullptr;
     }
+    bool Open(const std::string& path, const char* mode) { return Open(path.c_str(), mode); }
     // False when the stream could not be flushed (a short write noticed only now).
     bool Close() {
         if (file_ == nullptr) return true;
@@ -66,25 +68,4 @@ inline bool ReadExact(FILE* file, void* dest, size_t count) {
 // True only when all `count` bytes were written.
 inline bool WriteExact(FILE* file, const void* src, size_t count) {
     return count == 0 || std::fwrite(src, 1, count, file) == count;
-}
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-inline uint16_t LoadLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-inline void StoreLe32(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-    p[2] = static_cast<uint8_t>(value >> 16);
-    p[3] = static_cast<uint8_t>(value >> 24);
-}
-
-inline void StoreLe16(uint8_t* p, uint16_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
 }

@@ -1,4 +1,4 @@
-#include "app/ProgramFile.h"
+#include "base/ProgramFile.h"
 
 #include <windows.h>
 

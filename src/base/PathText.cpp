@@ -1,4 +1,4 @@
-#include "install/PathText.h"
+#include "base/PathText.h"
 
 #include <cstdarg>
 #include <cstdio>

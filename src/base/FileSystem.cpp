@@ -1,13 +1,13 @@
-#include "install/FileSystem.h"
+#include "base/FileSystem.h"
 
 #include <windows.h>
 #include <io.h>
 
 #include <cstring>
 
-#include "app/ScopedWin.h"
-#include "install/PathText.h"
-#include "package/StdioFile.h"
+#include "base/ScopedWin.h"
+#include "base/PathText.h"
+#include "base/StdioFile.h"
 
 namespace {
 
