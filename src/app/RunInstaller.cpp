@@ -4,7 +4,6 @@
 #include "base/InstallLog.h"
 #include "install/InstallDriver.h"
 #include "report/LauncherReporter.h"
-#include "report/MonitorProtocol.h"
 #include "ui/MainDialog.h"
 
 namespace {
@@ -33,10 +32,6 @@ void ParseSilentArguments(const char* commandLine, SilentArguments& args) {
     if (titleArg == ArgValue::TooLong) {
         InstallLog::Write("监视窗口标题太长(%d字节)，不能使用", static_cast<int>(length));
     }
-    if (args.title[0] == '\0') {
-        InstallLog::Write("没有标题栏，使用默认标题栏 %s", DEFAULT_MONITOR_TITLE);
-        CopyBounded(args.title, sizeof(args.title), DEFAULT_MONITOR_TITLE);
-    }
 }
 
 // Trailer scan, client check and archive choice: a failure is reported with its code.
@@ -54,13 +49,12 @@ int RunSilent(const char* commandLine) {
 
     SilentArguments args;
     ParseSilentArguments(commandLine, args);
-    HWND monitor = FindMonitorWindow(args.title);
-    LauncherReporter reporter(monitor);
+    LauncherReporter reporter(args.title);
 
     RunState run;
     run.mode = RunMode::Silent;
     run.client.folder = args.folder;
-    InstallLog::Write("初始化静默安装：HWND %d, DIR %s", HandleNumber(monitor), run.client.folder.c_str());
+    reporter.LogSilentStart(run.client.folder);
 
     // An interrupted earlier run is to be finished or undone here, before the checks.
     InstallLog::Write("检查安装包和版本");

@@ -22,11 +22,11 @@ struct LogFile {
 };
 
 LogFile g_log;
-char g_timestamp[InstallLog::kBufferSize];
+char g_timestamp[kPathBufferSize];
 
 void WriteLine(const char* message) {
     const char* stamp = InstallLog::Timestamp();
-    char line[InstallLog::kBufferSize];
+    char line[kPathBufferSize];
     // "%s %s\n" into 260 bytes: cut the message so that the line end always survives.
     size_t room = sizeof(line) - 1 - strlen(stamp) - 2;
     size_t keep = GbkSafePrefixLength(message, room);
@@ -38,8 +38,8 @@ void WriteLine(const char* message) {
 
 }  // namespace
 
-bool InstallLog::BuildPathBeside(const char* programPath, const char* name, char (&path)[kBufferSize]) {
-    char folder[kBufferSize];
+bool InstallLog::BuildPathBeside(const char* programPath, const char* name, char (&path)[kPathBufferSize]) {
+    char folder[kPathBufferSize];
     if (!CopyBounded(folder, sizeof(folder), programPath)) return false;
     int cut = FindLastChar(folder, '\\');
     if (cut >= 0) folder[cut] = '\0';
@@ -72,7 +72,7 @@ bool InstallLog::IsOpen() { return g_log.stream != nullptr; }
 
 void InstallLog::Write(const char* format, ...) {
     if (!g_log.stream) return;
-    char message[kBufferSize];
+    char message[kPathBufferSize];
     va_list args;
     va_start(args, format);
     int n = vsnprintf(message, sizeof(message), format, args);

@@ -3,10 +3,10 @@
 
 #include <cstddef>
 
+#include "base/PathText.h"
+
 class InstallLog {
 public:
-    static constexpr size_t kBufferSize = 260;
-
     // Opens `name` in the folder of the program file, emptying it ("w+"); others may read it
     // while it is open but not write it. False when the path does not fit or the open fails.
     static bool Open(const char* name);
@@ -28,5 +28,5 @@ public:
 
     // Builds "<folder of programPath>\<name>" (the folder cut at its last backslash, found with a
     // GBK-aware scan; the whole path when it has none). False when it does not fit 258 characters.
-    static bool BuildPathBeside(const char* programPath, const char* name, char (&path)[kBufferSize]);
+    static bool BuildPathBeside(const char* programPath, const char* name, char (&path)[kPathBufferSize]);
 };

@@ -4,11 +4,11 @@
 #include "base/InstallLog.h"
 
 bool InstallLog::Open(const char* name) {
-    char nameBuffer[kBufferSize] = {};
+    char nameBuffer[kPathBufferSize] = {};
     if (!CopyBounded(nameBuffer, sizeof(nameBuffer), name)) return false;
-    char program[kBufferSize];
+    char program[kPathBufferSize];
     if (!GetProgramFilePath(program, sizeof(program))) return false;
-    char path[kBufferSize];
+    char path[kPathBufferSize];
     if (!BuildPathBeside(program, nameBuffer, path)) return false;
     return OpenPath(path);
 }

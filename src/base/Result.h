@@ -4,7 +4,7 @@
 #include <cstdint>
 
 // Codes are what launchers and logs have always seen: negative numbers, each with a fixed GBK
-// message; the monitor window receives code + 10501.
+// message.
 enum class Result : int32_t {
     Ok = 0,
     // A failure whose stage already set a status text of its own (no message in the table).
@@ -26,10 +26,6 @@ enum class Result : int32_t {
 
 inline bool Failed(Result result) { return static_cast<int32_t>(result) < 0; }
 inline int32_t CodeOf(Result result) { return static_cast<int32_t>(result); }
-
-// Number sent to the monitor window for a result code: code + 10501.
-constexpr int32_t RESULT_NUMBER_BASE = 10501;
-inline int32_t MonitorNumber(Result result) { return CodeOf(result) + RESULT_NUMBER_BASE; }
 
 // The GBK message of a failure; "发生未知错误！" for a code outside the table. Null for Ok and
 // other non-negative codes, which carry no message.

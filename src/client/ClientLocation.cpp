@@ -26,8 +26,8 @@ const char* InstallPathKey(uint32_t clientType) {
     return clientType == 0 ? "Software\\Korvex\\Velmora\\" : "Software\\Korvex\\Velmora微端\\";
 }
 
-bool BrowseForClientFolder(HWND owner, char (&path)[MAX_PATH]) {
-    char displayName[MAX_PATH] = {};
+bool BrowseForClientFolder(HWND owner, char (&path)[kPathBufferSize]) {
+    char displayName[kPathBufferSize] = {};
     BROWSEINFOA info{};
     info.hwndOwner = owner;
     info.pszDisplayName = displayName;
@@ -75,12 +75,12 @@ bool ReadInstallPathFromRegistry(uint32_t clientType, const char* valueName, cha
 }
 
 std::string DefaultClientFolder(uint32_t clientType) {
-    char path[MAX_PATH] = {};
+    char path[kPathBufferSize] = {};
     if (!GetProgramFilePath(path, sizeof(path))) path[0] = '\0';
     std::string folder = path;
     if (ReadInstallPathFromRegistry(clientType, "PathRoot", path, sizeof(path))) {
         // The long form when the folder exists; the stored text as it is otherwise.
-        char longPath[MAX_PATH];
+        char longPath[kPathBufferSize];
         DWORD n = GetLongPathNameA(path, longPath, sizeof(longPath));
         return (n > 0 && n < sizeof(longPath)) ? longPath : path;
     }

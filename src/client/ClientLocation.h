@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/PathText.h"
+
 // Key under HKEY_CURRENT_USER holding "PathRoot", chosen by the package's clientType.
 const char* InstallPathKey(uint32_t clientType);
 
@@ -23,11 +25,11 @@ std::string DefaultClientFolder(uint32_t clientType);
 
 // Shows a folder picker owned by `owner`; true with the folder's file-system path (possibly
 // empty) in `path`, false when the player cancelled.
-using FolderPicker = bool (*)(HWND owner, char (&path)[MAX_PATH]);
+using FolderPicker = bool (*)(HWND owner, char (&path)[kPathBufferSize]);
 
 // The shell's folder-browse window. Tests put a picker of their own in its place, so that
 // everything after the pick runs for real without clicking through the shell's window.
-bool BrowseForClientFolder(HWND owner, char (&path)[MAX_PATH]);
+bool BrowseForClientFolder(HWND owner, char (&path)[kPathBufferSize]);
 FolderPicker SetFolderPicker(FolderPicker picker);
 // The picker in use: the shell's, or the one a test put in its place.
 FolderPicker CurrentFolderPicker();

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/PathText.h"
 #include "client/DiskSpace.h"
 
 namespace {
@@ -17,7 +18,7 @@ bool QueryFreeBytes(const char* folder, uint64_t* freeBytes) {
 
 Result CheckDiskSpace(uint32_t packageLength, const std::string& archivePath, Reporter& reporter) {
     uint32_t needed = packageLength + QueryFileLength(archivePath.c_str());
-    char folder[MAX_PATH] = {};
+    char folder[kPathBufferSize] = {};
     DWORD n = GetCurrentDirectoryA(sizeof(folder), folder);
     if (n == 0 || n >= sizeof(folder)) return Result::DiskFull;
     uint64_t freeBytes = 0;

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "base/ScopedWin.h"
 #include "base/PathText.h"
+#include "base/ScopedWin.h"
 
 namespace {
 
@@ -105,10 +105,10 @@ GuardResult CloseClientPrograms(RunMode mode, const char* currentFolder, Reporte
 }
 
 Result GuardClientPrograms(RunMode mode, Reporter& reporter) {
-    char currentFolder[MAX_PATH] = {};
+    char currentFolder[kPathBufferSize] = {};
     DWORD n = GetCurrentDirectoryA(sizeof(currentFolder), currentFolder);
     if (n == 0 || n >= sizeof(currentFolder)) currentFolder[0] = '\0';
-    char longFolder[MAX_PATH];
+    char longFolder[kPathBufferSize];
     n = GetLongPathNameA(currentFolder, longFolder, sizeof(longFolder));
     if (n > 0 && n < sizeof(longFolder)) CopyBounded(currentFolder, sizeof(currentFolder), longFolder);
 

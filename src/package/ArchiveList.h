@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "base/PathText.h"
+
 // Folder of the client archives, as the prefix of their relative paths.
 constexpr char kArchiveFolderPrefix[] = "package\\";
 // The list is read in pieces of at most 259 bytes; each piece counts as a line of its own.
-constexpr size_t kListLineBufferSize = 260;
+constexpr size_t kListLineBufferSize = kPathBufferSize;
 // A client archive is extended while its length plus the package length stays at or below this.
 constexpr uint32_t kArchiveSizeLimit = 0x1000000;
 

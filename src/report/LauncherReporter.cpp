@@ -24,6 +24,18 @@ HWND FindMonitorWindow(const char* title) {
     return reinterpret_cast<HWND>(static_cast<intptr_t>(1));
 }
 
+LauncherReporter::LauncherReporter(const char* monitorTitle) : monitor_(nullptr) {
+    if (monitorTitle[0] == '\0') {
+        InstallLog::Write("没有标题栏，使用默认标题栏 %s", DEFAULT_MONITOR_TITLE);
+        monitorTitle = DEFAULT_MONITOR_TITLE;
+    }
+    monitor_ = FindMonitorWindow(monitorTitle);
+}
+
+void LauncherReporter::LogSilentStart(const std::string& clientFolder) const {
+    InstallLog::Write("初始化静默安装：HWND %d, DIR %s", HandleNumber(monitor_), clientFolder.c_str());
+}
+
 void LauncherReporter::SetStatus(const char* text) {
     status_.Set(text);
     InstallLog::WriteText(text);

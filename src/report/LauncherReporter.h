@@ -12,6 +12,12 @@ class LauncherReporter : public Reporter {
 public:
     // `monitor` may be the handle value 1, which names no window: messages to it are lost.
     explicit LauncherReporter(HWND monitor) : monitor_(monitor) {}
+    // The launcher whose monitor window has this title (empty: the default title), looked up
+    // as FindMonitorWindow does; the lookup is logged.
+    explicit LauncherReporter(const char* monitorTitle);
+
+    // Logs the start of the silent run: the monitor handle and the client folder.
+    void LogSilentStart(const std::string& clientFolder) const;
 
     void SetStatus(const char* text) override;
     std::string StatusText() const override;

@@ -83,7 +83,7 @@ void StartInstall(DialogSession& session) {
 void ChangeClientFolder(DialogSession& session) {
     if (!session.run.package.found) return;
     HWND dialog = session.reporter.Dialog();
-    char path[MAX_PATH] = {};
+    char path[kPathBufferSize] = {};
     if (!CurrentFolderPicker()(dialog, path)) return;
     // A pick without a file-system path (a virtual folder) cannot be a client folder; it is
     // treated like a cancel.

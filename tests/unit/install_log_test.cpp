@@ -94,7 +94,7 @@ TEST_F(InstallLogTest, OverLongMessagesAreCutAtACharacterBoundary) {
 }
 
 TEST(InstallLogPath, BesideTheProgramWithGbkTrailByteFolders) {
-    char path[InstallLog::kBufferSize];
+    char path[kPathBufferSize];
     ASSERT_TRUE(InstallLog::BuildPathBeside("C:\\Games\\\x81\x5C\\Patch.exe", "install.log", path));
     EXPECT_STREQ(path, "C:\\Games\\\x81\x5C\\install.log");
     // The trail byte of 乗 must not be taken for the last backslash.
@@ -105,7 +105,7 @@ TEST(InstallLogPath, BesideTheProgramWithGbkTrailByteFolders) {
 }
 
 TEST(InstallLogPath, PathsOver258CharactersAreRefused) {
-    char path[InstallLog::kBufferSize];
+    char path[kPathBufferSize];
     std::string folder = "C:\\" + std::string(243, 'f');  // 246 characters
     std::string program = folder + "\\p.exe";
     ASSERT_TRUE(InstallLog::BuildPathBeside(program.c_str(), "install.log", path));  // 246+1+11 = 258

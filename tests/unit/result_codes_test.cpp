@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/Result.h"
+#include "report/MonitorProtocol.h"
 #include "report/Progress.h"
 
 TEST(ResultCodes, EveryKnownCodeHasItsMessageAndNumber) {
