@@ -58,12 +58,12 @@ command -v python3 >/dev/null 2>&1 || die "python3 is needed for the data genera
 build_log=$(mktemp)
 # Builds targets in a tree given by the caller; the default trees go through build.sh.
 build_given() {
-  local tree=$1 toolchain=$2
+  local tree=$1 toolchain=$2  # toolchain: a MinGW architecture, or empty for a native tree
   shift 2
   if [ ! -f "$tree/CMakeCache.txt" ]; then
     local args=(-S "$repo" -B "$tree" -DCMAKE_BUILD_TYPE=Release)
     command -v ninja >/dev/null 2>&1 && args+=(-G Ninja)
-    [ -n "$toolchain" ] && args+=("-DCMAKE_TOOLCHAIN_FILE=$repo/cmake/$toolchain")
+    [ -n "$toolchain" ] && args+=("-DCMAKE_TOOLCHAIN_FILE=$repo/cmake/toolchain-mingw.cmake" "-DVEL_MINGW_ARCH=$toolchain")
     cmake "${args[@]}" >>"$build_log" 2>&1 || return 1
   fi
   cmake --build "$tree" -j "$jobs" --target "$@" >>"$build_log" 2>&1
@@ -79,7 +79,7 @@ if [ -z "${VEL_BENCH_NO_BUILD:-}" ]; then
     VEL_BUILD_TARGETS=velpack bash "$here/build.sh" native >>"$build_log" 2>&1 || ok=0
   fi
   if [ -n "${VEL_BENCH_WIN_TREE:-}" ]; then
-    build_given "$win_tree" toolchain-mingw-x86_64.cmake VelmoraPatch vel-monitor || ok=0
+    build_given "$win_tree" x86_64 VelmoraPatch vel-monitor || ok=0
   else
     VEL_BUILD_TARGETS="VelmoraPatch vel-monitor" bash "$here/build.sh" x64 >>"$build_log" 2>&1 || ok=0
   fi

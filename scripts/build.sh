@@ -34,8 +34,8 @@ configure_args() {
   case "$1" in
     native) echo "-DCMAKE_BUILD_TYPE=Release" ;;
     asan)   echo "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEL_SANITIZE=ON" ;;
-    x64)    echo "-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$repo/cmake/toolchain-mingw-x86_64.cmake" ;;
-    i686)   echo "-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$repo/cmake/toolchain-mingw-i686.cmake" ;;
+    x64)    echo "-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$repo/cmake/toolchain-mingw.cmake -DVEL_MINGW_ARCH=x86_64" ;;
+    i686)   echo "-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$repo/cmake/toolchain-mingw.cmake -DVEL_MINGW_ARCH=i686" ;;
     fuzz)   echo "-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVEL_FUZZ=ON" ;;
   esac
 }
