@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "base/InstallLog.h"
 #include "install/InstallDriver.h"
+#include "install/Recovery.h"
 #include "report/LauncherReporter.h"
 #include "ui/MainDialog.h"
 
@@ -56,9 +57,15 @@ int RunSilent(const char* commandLine) {
     run.client.folder = args.folder;
     reporter.LogSilentStart(run.client.folder);
 
-    // An interrupted earlier run is to be finished or undone here, before the checks.
+    // An interrupted earlier run is finished or undone before anything is checked.
+    Result rc = RecoverInterruptedRun(run.client.folder, reporter);
+    if (Failed(rc)) {
+        reporter.ReportDriverFailure();
+        InstallLog::Write("升级失败！");
+        return 1;
+    }
     InstallLog::Write("检查安装包和版本");
-    Result rc = CheckPackageAndVersion(run, reporter);
+    rc = CheckPackageAndVersion(run, reporter);
     if (Failed(rc)) {
         InstallLog::Write("检查安装包和版本失败 %d", CodeOf(rc));
         reporter.ReportResult(rc);
@@ -69,7 +76,10 @@ int RunSilent(const char* commandLine) {
         InstallLog::Write("生成临时文件包用于解压失败 %d", CodeOf(rc));
         return 1;
     }
-    InstallUpdate(run, reporter);
+    if (Failed(InstallUpdate(run, reporter))) {
+        InstallLog::Write("升级失败！");
+        return 1;
+    }
     InstallLog::Write("升级成功！");
     return 0;
 }

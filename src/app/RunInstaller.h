@@ -6,7 +6,7 @@
 // Chooses the mode from the command line (without the program name) and runs it; the exit code.
 int RunInstaller(HINSTANCE instance, const char* commandLine);
 
-// The silent sequence, stage by stage: command line, monitor lookup, trailer scan, client
-// location and check, archive choice, extraction, installation. 0 once the installation ran
-// (whatever its outcome), 1 when a check or the extraction failed.
+// The silent sequence, stage by stage: command line, monitor lookup, recovery of an interrupted
+// run, trailer scan, client location and check, archive choice, extraction, installation.
+// 0 when the client was brought to the new version, 1 for every failure.
 int RunSilent(const char* commandLine);

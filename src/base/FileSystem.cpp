@@ -131,3 +131,84 @@ void ResetAttributes(const char* name) {
     if (!FitsPathBuffer(name)) return;
     SetFileAttributesA(name, FILE_ATTRIBUTE_ARCHIVE);
 }
+
+bool WriteFileDurably(const char* name, const void* bytes, size_t length) {
+    if (!FitsPathBuffer(name)) return false;
+    bool ok = false;
+    {
+        AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.IsValid()) return false;
+        const char* p = static_cast<const char*>(bytes);
+        size_t left = length;
+        ok = true;
+        while (ok && left > 0) {
+            const DWORD chunk = left > (1u << 24) ? (1u << 24) : static_cast<DWORD>(left);
+            DWORD written = 0;
+            ok = WriteFile(file.Get(), p, chunk, &written, nullptr) && written == chunk;
+            p += chunk;
+            left -= chunk;
+        }
+        ok = ok && FlushFileBuffers(file.Get());
+    }
+    if (!ok) DeleteFileA(name);
+    return ok;
+}
+
+bool FlushFileToDisk(const char* name) {
+    if (!FitsPathBuffer(name)) return false;
+    AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.IsValid() && FlushFileBuffers(file.Get());
+}
+
+bool ReplaceByRename(const char* source, const char* target) {
+    if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
+    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool MoveAside(const char* source, const char* target) {
+    if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
+    // Write-through is for files; a folder is moved by a plain rename on the same volume.
+    const DWORD flags = IsFolder(source) ? 0 : MOVEFILE_WRITE_THROUGH;
+    return MoveFileExA(source, target, flags) != 0;
+}
+
+bool PathExists(const char* name) {
+    return FitsPathBuffer(name) && GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const char* name) {
+    if (!FitsPathBuffer(name)) return false;
+    DWORD attributes = GetFileAttributesA(name);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ReadWholeFile(const char* name, std::string* content, size_t maxLength) {
+    if (!FitsPathBuffer(name)) return false;
+    AutoCloseHandle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 || static_cast<uint64_t>(size.QuadPart) > maxLength)
+        return false;
+    content->assign(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (size.QuadPart > 0 &&
+        (!ReadFile(file.Get(), &(*content)[0], static_cast<DWORD>(size.QuadPart), &read, nullptr) ||
+         read != static_cast<DWORD>(size.QuadPart)))
+        return false;
+    return true;
+}
+
+bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* length) {
+    if (!FitsPathBuffer(name)) return false;
+    AutoCloseHandle file(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0) return false;
+    *length = static_cast<uint64_t>(size.QuadPart);
+    head->assign(count, '\0');
+    DWORD read = 0;
+    if (count > 0 && !ReadFile(file.Get(), &(*head)[0], static_cast<DWORD>(count), &read, nullptr)) return false;
+    head->resize(read);
+    return true;
+}

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 // True when something (file or folder) exists under the name, which may hold wildcards.
 bool FileExists(const char* name);
@@ -35,3 +37,29 @@ void RemoveTree(const char* folder);
 
 // Sets the attributes of an existing file to "archive" alone.
 void ResetAttributes(const char* name);
+
+// Creates (or empties) the file, writes all bytes and flushes them to the disk before closing
+// (FlushFileBuffers): a file written this way survives a power cut once it is renamed into place.
+// True only when every step succeeded; a failed file is removed again.
+bool WriteFileDurably(const char* name, const void* bytes, size_t length);
+
+// Flushes an existing file's data to the disk. False when it cannot be opened or flushed.
+bool FlushFileToDisk(const char* name);
+
+// One rename that replaces an existing target, written through to the disk
+// (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). Files only.
+bool ReplaceByRename(const char* source, const char* target);
+
+// Moves a file or a folder (with everything in it) to a name that must not exist yet, on the
+// same volume. Read-only files move as they are.
+bool MoveAside(const char* source, const char* target);
+
+// True when a file or folder exists under the exact name (no wildcards).
+bool PathExists(const char* name);
+bool IsFolder(const char* name);
+
+// Reads the first `count` bytes (fewer when the file is shorter) and the file's length.
+bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* length);
+
+// Reads a whole file of at most maxLength bytes. False when it cannot be read or is longer.
+bool ReadWholeFile(const char* name, std::string* content, size_t maxLength);

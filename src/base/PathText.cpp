@@ -152,3 +152,20 @@ bool IsContainedRelativePath(const char* path) {
         }
     }
 }
+
+std::vector<std::string> ParentFolders(const std::string& path) {
+    std::vector<std::string> folders;
+    bool afterSeparator = true;  // at the start, or right after a separator
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (IsGbkLeadByte(c) && i + 1 < path.size()) {
+            ++i;
+            afterSeparator = false;
+            continue;
+        }
+        const bool separator = c == '\\' || c == '/';
+        if (separator && !afterSeparator) folders.push_back(path.substr(0, i));
+        afterSeparator = separator;
+    }
+    return folders;
+}

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // The platform's path limit: 259 characters and the terminator.
 constexpr size_t kPathBufferSize = 260;
@@ -46,6 +48,11 @@ size_t GbkSafePrefixLength(const char* text, size_t maxBytes);
 // The characters before the first separator ('\\' or '/'); the empty text when there is none or
 // the path starts with one. False (and out empty) when that component does not fit outSize.
 bool FirstPathComponent(char* out, size_t outSize, const char* path);
+
+// The folders in front of the last component of a relative path, shortest first, each as the
+// path's own text up to a separator ('\\' or '/', found with a GBK-aware scan): "a\\b/c.txt"
+// gives "a" and "a\\b". Empty components (doubled separators) give no folder of their own.
+std::vector<std::string> ParentFolders(const std::string& path);
 
 // True for a relative path that stays inside the folder it is resolved against: not empty, no
 // drive or stream colon, no leading separator, and no "." or ".." component.

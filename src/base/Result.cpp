@@ -28,7 +28,8 @@ const char kUnknownError[] = "发生未知错误！";
 }  // namespace
 
 const char* ResultMessage(Result code) {
-    if (!Failed(code)) return nullptr;
+    // A stage that reports Reported has set its own status text already.
+    if (!Failed(code) || code == Result::Reported) return nullptr;
     for (const CodeMessage& m : kMessages) {
         if (m.code == code) return m.text;
     }

@@ -27,6 +27,6 @@ enum class Result : int32_t {
 inline bool Failed(Result result) { return static_cast<int32_t>(result) < 0; }
 inline int32_t CodeOf(Result result) { return static_cast<int32_t>(result); }
 
-// The GBK message of a failure; "发生未知错误！" for a code outside the table. Null for Ok and
-// other non-negative codes, which carry no message.
+// The GBK message of a failure; "发生未知错误！" for a code outside the table. Null for Ok,
+// other non-negative codes and Reported, which carry no message.
 const char* ResultMessage(Result result);

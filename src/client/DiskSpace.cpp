@@ -42,7 +42,11 @@ std::string DiskSpaceMessage(const std::string& drive, int64_t shortfall) {
     return text;
 }
 
-int64_t DiskShortfall(uint32_t needed, uint64_t freeBytes) {
+int64_t DiskShortfall(uint64_t needed, uint64_t freeBytes) {
     if (freeBytes > needed) return 0;
-    return static_cast<int64_t>(needed) - static_cast<int64_t>(freeBytes) + 1;
+    return static_cast<int64_t>(needed - freeBytes + 1);
+}
+
+uint64_t PeakSpace(uint32_t packageLength, uint32_t archiveLength, uint64_t plainBytes) {
+    return uint64_t{packageLength} + archiveLength + plainBytes;
 }

@@ -20,4 +20,9 @@ std::string DiskSpaceMessage(const std::string& drive, int64_t shortfall);
 
 // Bytes still missing: needed - free + 1 (free space equal to the need is not enough);
 // 0 when free is greater than needed.
-int64_t DiskShortfall(uint32_t needed, uint64_t freeBytes);
+int64_t DiskShortfall(uint64_t needed, uint64_t freeBytes);
+
+// What an installation needs on the client's drive at its peak: the rebuilt client archive
+// (the kept entries, at most the archive's length, plus the patch's resource entries, at most
+// the package's length) and the plain files unpacked, all staged beside the originals.
+uint64_t PeakSpace(uint32_t packageLength, uint32_t archiveLength, uint64_t plainBytes);

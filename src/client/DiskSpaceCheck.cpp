@@ -16,8 +16,7 @@ bool QueryFreeBytes(const char* folder, uint64_t* freeBytes) {
 
 }  // namespace
 
-Result CheckDiskSpace(uint32_t packageLength, const std::string& archivePath, Reporter& reporter) {
-    uint32_t needed = packageLength + QueryFileLength(archivePath.c_str());
+Result CheckDiskSpace(uint64_t needed, Reporter& reporter) {
     char folder[kPathBufferSize] = {};
     DWORD n = GetCurrentDirectoryA(sizeof(folder), folder);
     if (n == 0 || n >= sizeof(folder)) return Result::DiskFull;

@@ -1,14 +1,12 @@
 #include "install/DeleteList.h"
 
-#include <windows.h>
-#include <io.h>
 #include <share.h>
 
 #include <cstdio>
 
-#include "base/FileSystem.h"
 #include "base/PathText.h"
 #include "base/StdioFile.h"
+#include "install/Transaction.h"
 
 namespace {
 
@@ -38,9 +36,10 @@ LineRead ReadLine(FILE* file, char* line, size_t lineSize) {
 
 }  // namespace
 
-bool ApplyDeleteList() {
+bool ReadDeleteList(const char* listFile, std::vector<std::string>* targets) {
+    targets->clear();
     // Other programs may keep the list open for reading or writing meanwhile.
-    StdioFile list(_fsopen("UpdateDelList.txt", "r", _SH_DENYNO));
+    StdioFile list(_fsopen(listFile, "r", _SH_DENYNO));
     if (list.Get() == nullptr) return false;
 
     char line[kPathBufferSize];
@@ -57,16 +56,8 @@ bool ApplyDeleteList() {
 
         // The list travels inside the patch: whatever it names must lie inside the client
         // folder and must not be the folder itself (".", "sub\\..", a drive, a root, "..").
-        if (!IsContainedRelativePath(path + 2)) continue;
-
-        if (_access(path, 0) != 0) continue;
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            RemoveTree(path);
-        } else {
-            DeleteFileForce(path);
-        }
+        if (!IsContainedRelativePath(path + 2) || !IsOutsideStaging(path + 2)) continue;
+        targets->push_back(path);
     }
     return ferror(list.Get()) == 0;
 }

@@ -1,74 +1,47 @@
 #include "install/InstallCommit.h"
 
-#include <io.h>
-
-#include <cstdio>
-#include <string>
-
-#include "install/DeleteList.h"
-#include "base/FileSystem.h"
-#include "install/TemporaryPackage.h"
 #include "base/InstallLog.h"
+#include "install/DeleteList.h"
 
 namespace {
 
-const char kBackupSlot[] = "tmp.tmp";
+// Leftovers of older installers that a successful run does not leave behind.
+const char* const kLeftovers[] = {"UpdateDelList.txt", "tmp.tmp"};
 
-bool Exists(const char* name) { return _access(name, 0) == 0; }
-
-// Replaces target by newFile through the backup slot; restores the target when the second
-// rename fails. True when done, or when there is no new file.
-bool ReplaceWithBackup(const char* target, const char* newFile) {
-    if (!Exists(newFile)) return true;
-    if (!Exists(target) || rename(target, kBackupSlot) == 0) {
-        if (rename(newFile, target) == 0) return true;
-    }
-    if (Exists(kBackupSlot) && !Exists(target)) rename(kBackupSlot, target);
-    return false;
-}
-
-enum class Tell { StatusOnly, Launcher };
-
-// Sets the status line and logs it once more; with Tell::Launcher a launcher also receives the
-// driver-failure number.
-Result Fail(Reporter& reporter, const std::string& text, Tell tell) {
+Result Fail(Reporter& reporter, const std::string& text) {
     reporter.SetStatus(text.c_str());
     InstallLog::WriteText(text.c_str());
-    if (tell == Tell::Launcher) reporter.ReportDriverFailure();
     return Result::Reported;
 }
 
 }  // namespace
 
-Result CommitInstall(const ArchiveChoice& archive, const char* tempPath, Reporter& reporter) {
-    const char* archivePath = archive.path.c_str();
-    ApplyDeleteList();
-    DeleteFileForce("UpdateDelList.txt");
-    DeleteFileForce(kBackupSlot);
+Result CommitInstall(Transaction& transaction, const StagedRun& staged, const ArchiveChoice& archive,
+                     Reporter& reporter) {
+    const uint32_t listSlot = transaction.NewSlot();
+    const std::string listText = ArchiveListText(archive.list);
+    if (archive.list.empty() || !transaction.StageBytes(listSlot, listText.data(), listText.size()))
+        return Fail(reporter, "写文件package\\package.cfg时出错！");
 
-    bool renamed = false;
-    if (!FileExists(archivePath) || rename(archivePath, kBackupSlot) == 0) {
-        renamed = rename(tempPath, archivePath) == 0;
+    for (const auto& [slot, target] : staged.plainFiles) transaction.AddPut(slot, target);
+    if (staged.indexListSlot != kNoSlot) {
+        transaction.AddMerge(staged.indexListSlot);
+    } else {
+        InstallLog::Write("无vpk文件升级");
     }
-    DeleteFileForce("patch.pkg");
-    if (!renamed && !CopyFileOver(archivePath, tempPath)) {
-        if (FileExists(kBackupSlot) && !FileExists(archivePath)) rename(kBackupSlot, archivePath);
-        return Fail(reporter, std::string("将文件") + tempPath + "改名为 " + archivePath + "时出错！", Tell::Launcher);
+    if (staged.deleteListSlot != kNoSlot) {
+        std::vector<std::string> targets;
+        ReadDeleteList(StagingPath(StagedName(staged.deleteListSlot)).c_str(), &targets);
+        for (const std::string& target : targets) transaction.AddRemove(target);
     }
+    for (const char* leftover : kLeftovers) transaction.AddRemove(leftover);
+    transaction.AddPut(staged.archiveSlot, archive.path);
+    transaction.AddPut(listSlot, "package\\package.cfg");
+    if (staged.launcherSlot != kNoSlot) transaction.AddPut(staged.launcherSlot, "LNCH\\mmog_data.xml");
+    if (staged.versionSlot != kNoSlot) transaction.AddPut(staged.versionSlot, "update.cfg");
 
-    if (!WriteArchiveList(archive.list, "package\\package.cfg")) {
-        return Fail(reporter, "写文件package\\package.cfg时出错！", Tell::Launcher);
-    }
-
-    DeleteFileForce(kBackupSlot);
-    if (!ReplaceWithBackup("update.cfg", "update.cfg.new")) {
-        // "update.cfg" already holds the new content from the extraction, so the run goes on.
-        Fail(reporter, "文件update.cfg.new改名为update.cfg时出错！", Tell::StatusOnly);
-    }
-    DeleteFileForce(kBackupSlot);
-    if (!ReplaceWithBackup("LNCH\\mmog_data.xml", "LNCH\\mmog_data.xml.new")) {
-        return Fail(reporter, "文件LNCH\\mmog_data.xml.new改名为LNCH\\mmog_data.xml时出错！", Tell::StatusOnly);
-    }
-    DeleteFileForce(kBackupSlot);
-    return Result::Ok;
+    MergeTimer timer;
+    std::string failure;
+    if (transaction.Commit(timer, &failure) == Result::Ok) return Result::Ok;
+    return Fail(reporter, failure);
 }

@@ -9,78 +9,81 @@
 #include "base/FileSystem.h"
 #include "base/InstallLog.h"
 #include "base/PathText.h"
+#include "client/DiskSpace.h"
 #include "client/DiskSpaceCheck.h"
 #include "install/InstallCommit.h"
+#include "install/Journal.h"
 #include "install/ProgramGuard.h"
 #include "install/ResourceEntries.h"
 #include "install/ResourceMerge.h"
 #include "install/TemporaryPackage.h"
+#include "install/Transaction.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 
 namespace {
 
-// The client archive and the temporary update package that replaces it at the commit.
-struct ArchivePaths {
-    char archive[kPathBufferSize];
-    char temp[kPathBufferSize];
-};
-
 // What the pass over the patch's entries leaves for the stages after it.
 struct EntriesOutcome {
-    bool ok = true;              // every entry was written
+    bool ok = true;              // every entry was staged
     bool programRefused = false;  // a program the patch replaces is still running (reported)
-    bool indexReceived = false;   // the patch brings a resource index list
-    std::string failedName;       // the entry that could not be written (empty: the directory ended early)
+    std::string failedName;       // the entry that could not be staged (empty: the directory ended early)
 };
 
-enum class EntryOutcome { Written, Failed, ProgramNotClosed };
+enum class EntryOutcome { Staged, Failed, ProgramNotClosed };
 
-// Without room for ".tmp" the temporary package would be built over the client archive itself,
-// so such a path ends the run before anything is written.
-Result NameTemporaryPackage(const std::string& archivePath, ArchivePaths& paths, Reporter& reporter) {
-    if (CopyBounded(paths.archive, sizeof(paths.archive), archivePath.c_str()) &&
-        FormatBounded(paths.temp, sizeof(paths.temp), "%s.tmp", paths.archive))
-        return Result::Ok;
-    reporter.SetStatus((std::string("不能建立临时更新包") + archivePath).c_str());
-    reporter.ReportDriverFailure();
-    return Result::Reported;
+bool IsVersionFile(const char* name) { return EqualsIgnoringAsciiCase(name, "update.cfg"); }
+bool IsLauncherFile(const char* name) {
+    return EqualsIgnoringAsciiCase(name, "LNCH\\mmog_data.xml") || EqualsIgnoringAsciiCase(name, "LNCH/mmog_data.xml");
+}
+bool IsIndexList(const char* name) { return EqualsIgnoringAsciiCase(name, "RAVN/RAVNFileList.ini"); }
+bool IsDeleteList(const char* name) { return EqualsIgnoringAsciiCase(name, "UpdateDelList.txt"); }
+
+// Bytes the plain files of the patch take once unpacked: they are staged beside the originals.
+uint64_t PlainBytes(PackageReader& patch) {
+    uint64_t total = 0;
+    PackageEntry entry;
+    for (bool more = patch.First(entry); more; more = patch.Next(entry)) {
+        if (!IsResourceEntry(entry.name.c_str())) total += entry.size;
+    }
+    return total;
 }
 
-// Unpacks one non-resource entry and writes it where it belongs.
-EntryOutcome WritePlainEntry(PackageReader& patch, const PackageEntry& entry, const char* firstComponent,
-                             bool* indexReceived, Reporter& reporter) {
+// Unpacks one non-resource entry into the staging folder and notes where it goes.
+EntryOutcome StagePlainEntry(PackageReader& patch, const PackageEntry& entry, const char* firstComponent,
+                             Transaction& transaction, StagedRun& staged, Reporter& reporter) {
     const char* name = entry.name.c_str();
+    if (!IsOutsideStaging(name) || !IsJournalTarget(entry.name)) return EntryOutcome::Failed;
     // One spare byte: new[0] would still be a valid, empty buffer.
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(entry.size) + 1]);
     if (!buffer) return EntryOutcome::Failed;
     // An entry that cannot be read or inflated to exactly its size is never written.
     if (!patch.ReadUnpacked(buffer.get(), entry.size, entry.dataOffset, entry.storedSize)) return EntryOutcome::Failed;
 
-    if (entry.name == "update.cfg") {
-        // Written beside as well: the commit replaces "update.cfg" last, with a backup.
-        WriteWholeFile("update.cfg.new", buffer.get(), entry.size);
-    }
-    if (EqualsIgnoringAsciiCase(name, "LNCH\\mmog_data.xml") || EqualsIgnoringAsciiCase(name, "LNCH/mmog_data.xml")) {
-        return WriteWholeFile("LNCH\\mmog_data.xml.new", buffer.get(), entry.size) ? EntryOutcome::Written
-                                                                                     : EntryOutcome::Failed;
-    }
     if (firstComponent[0] == '\0' &&
         CheckRunningProgram(reporter, name, WhenRunning::Ask, NameMatch::FileName) == ProgramState::Refused) {
         return EntryOutcome::ProgramNotClosed;
     }
-    if (EqualsIgnoringAsciiCase(name, "RAVN/RAVNFileList.ini")) {
-        char patchName[kPathBufferSize];
-        if (!FormatBounded(patchName, sizeof(patchName), "%s.patch", name)) return EntryOutcome::Failed;
-        *indexReceived = true;
-        return WriteWholeFile(patchName, buffer.get(), entry.size) ? EntryOutcome::Written : EntryOutcome::Failed;
+    const uint32_t slot = transaction.NewSlot();
+    if (!transaction.StageBytes(slot, buffer.get(), entry.size)) return EntryOutcome::Failed;
+    if (IsVersionFile(name)) {
+        staged.versionSlot = slot;
+    } else if (IsLauncherFile(name)) {
+        staged.launcherSlot = slot;
+    } else if (IsIndexList(name)) {
+        staged.indexListSlot = slot;
+    } else if (IsDeleteList(name)) {
+        staged.deleteListSlot = slot;
+    } else {
+        staged.plainFiles.emplace_back(slot, entry.name);
     }
-    return WriteWholeFile(name, buffer.get(), entry.size) ? EntryOutcome::Written : EntryOutcome::Failed;
+    return EntryOutcome::Staged;
 }
 
 // One pass over the patch's entries: resource entries into the temporary update package, all
-// others as plain files. Stops at the first entry that cannot be written.
-EntriesOutcome InstallEntries(PackageReader& patch, PackageWriter& writer, ProgressPhase phase, Reporter& reporter) {
+// others staged as plain files. Stops at the first entry that cannot be staged.
+EntriesOutcome StageEntries(PackageReader& patch, PackageWriter& writer, ProgressPhase phase,
+                            Transaction& transaction, StagedRun& staged, Reporter& reporter) {
     EntriesOutcome out;
     uint32_t entriesDone = 0;
     PackageEntry entry;
@@ -101,15 +104,14 @@ EntriesOutcome InstallEntries(PackageReader& patch, PackageWriter& writer, Progr
             const uint8_t* stored = patch.ReadStored(entry.dataOffset, entry.storedSize);
             out.ok = stored && writer.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags);
         } else {
-            EntryOutcome outcome = WritePlainEntry(patch, entry, firstComponent, &out.indexReceived, reporter);
+            EntryOutcome outcome = StagePlainEntry(patch, entry, firstComponent, transaction, staged, reporter);
             if (outcome == EntryOutcome::ProgramNotClosed) {
                 reporter.SetStatus((std::string("程序[") + name + "]未关闭，停止更新！").c_str());
-                reporter.ReportDriverFailure();
                 out.ok = false;
                 out.programRefused = true;
                 return out;
             }
-            out.ok = outcome == EntryOutcome::Written;
+            out.ok = outcome == EntryOutcome::Staged;
         }
         if (!out.ok) break;
         have = patch.Next(entry);
@@ -126,73 +128,84 @@ EntriesOutcome InstallEntries(PackageReader& patch, PackageWriter& writer, Progr
     return out;
 }
 
-// Closes the temporary update package. A run whose entries or save failed ends here with its
-// status text, the temporary package and "patch.pkg" removed.
+// Closes the temporary update package and flushes it to the disk. A run whose entries or
+// save failed ends here with its status text.
 Result SaveTemporaryPackage(PackageWriter& writer, const EntriesOutcome& entries, const char* tempPath,
                             Reporter& reporter) {
-    bool saved = writer.Save();
-    if (!saved && entries.ok) {
-        reporter.SetStatus((std::string("临时更新包") + tempPath + "关闭时出错！").c_str());
-    } else if (!entries.ok) {
+    bool saved = writer.Save() && FlushFileToDisk(tempPath);
+    if (!entries.ok) {
         std::string text = "更新文件" + entries.failedName + "时出错！";
         reporter.SetStatus(text.c_str());
         InstallLog::WriteText(text.c_str());
-    } else {
-        return Result::Ok;
+        return Result::Reported;
     }
-    DeleteFileForce(tempPath);
-    DeleteFileForce("patch.pkg");
-    return Result::Reported;
+    if (!saved) {
+        reporter.SetStatus((std::string("临时更新包") + tempPath + "关闭时出错！").c_str());
+        return Result::Reported;
+    }
+    return Result::Ok;
+}
+
+// The stages from the guard to the commit. Failures with their own status text come back as
+// Result::Reported and leave the client folder as it was.
+Result RunInstallation(const RunState& run, Reporter& reporter) {
+    Result rc = GuardClientPrograms(run.mode, reporter);
+    if (Failed(rc)) return rc;
+
+    PackageReader patch;
+    if (!patch.Open("patch.pkg")) {
+        reporter.SetStatus("打开数据包patch.pkg时出错！");
+        return Result::Reported;
+    }
+    const uint64_t needed =
+        PeakSpace(run.package.trailer.packageLength, QueryFileLength(run.archive.path.c_str()), PlainBytes(patch));
+    rc = CheckDiskSpace(needed, reporter);
+    if (Failed(rc)) {
+        reporter.ReportResult(rc);
+        return rc;
+    }
+    reporter.SetStatus("正在准备安装更新包...");
+
+    // A path cut to fit would name another archive.
+    if (!FitsPathBuffer(run.archive.path.c_str())) {
+        reporter.SetStatus((std::string("不能建立临时更新包") + run.archive.path).c_str());
+        return Result::Reported;
+    }
+    Transaction transaction(run.package.trailer.toVersion);
+    if (!transaction.Begin()) {
+        reporter.SetStatus((std::string("不能建立临时安装文件夹") + kStagingFolder).c_str());
+        return Result::Reported;
+    }
+    StagedRun staged;
+    staged.archiveSlot = transaction.NewSlot();
+    const std::string tempPath = StagingPath(StagedName(staged.archiveSlot));
+
+    PackageWriter writer;
+    bool archiveRebuilt = false;
+    rc = BuildTemporaryPackage(writer, tempPath.c_str(), run.archive.path.c_str(), patch, &archiveRebuilt, reporter);
+    if (Failed(rc)) return rc;
+
+    const ProgressPhase phase = archiveRebuilt ? ProgressPhase::Installing : ProgressPhase::Single;
+    EntriesOutcome entries = StageEntries(patch, writer, phase, transaction, staged, reporter);
+    patch.Close();
+    if (entries.programRefused) return Result::Reported;
+
+    rc = SaveTemporaryPackage(writer, entries, tempPath.c_str(), reporter);
+    if (Failed(rc)) return rc;
+    return CommitInstall(transaction, staged, run.archive, reporter);
 }
 
 }  // namespace
 
 Result InstallUpdate(const RunState& run, Reporter& reporter) {
-    Result rc = GuardClientPrograms(run.mode, reporter);
-    if (Failed(rc)) return rc;
-
-    rc = CheckDiskSpace(run.package.trailer.packageLength, run.archive.path, reporter);
-    if (Failed(rc)) {
-        reporter.ReportResult(rc);
-        return rc;
-    }
-    DeleteFileForce("UpdateDelList.txt");
-    reporter.SetStatus("正在准备安装更新包...");
-
-    ArchivePaths paths;
-    rc = NameTemporaryPackage(run.archive.path, paths, reporter);
-    if (Failed(rc)) return rc;
-
-    PackageReader patch;
-    patch.Open("patch.pkg");  // a package that cannot be opened simply has no entries
-    PackageWriter writer;
-    bool archiveRebuilt = false;
-    rc = BuildTemporaryPackage(writer, paths.temp, paths.archive, patch, &archiveRebuilt, reporter);
-    if (Failed(rc)) {
+    Result rc = RunInstallation(run, reporter);
+    // The extracted package is the run's own file: it goes whatever the outcome.
+    DeleteFileForce("patch.pkg");
+    if (rc == Result::Ok) {
+        reporter.ReportInstallComplete();
+    } else if (rc == Result::Reported) {
+        // Exactly one result message for every failure; lack of disk space went as its own code.
         reporter.ReportDriverFailure();
-        return rc;
     }
-
-    const ProgressPhase phase = archiveRebuilt ? ProgressPhase::Installing : ProgressPhase::Single;
-    EntriesOutcome entries = InstallEntries(patch, writer, phase, reporter);
-    patch.Close();
-    if (entries.programRefused) {
-        writer.Save();
-        return Result::Reported;
-    }
-
-    if (entries.indexReceived) {
-        MergeTimer timer;
-        MergeResourceIndex(timer);
-    } else {
-        InstallLog::Write("无vpk文件升级");
-    }
-
-    rc = SaveTemporaryPackage(writer, entries, paths.temp, reporter);
-    if (Failed(rc)) return rc;
-
-    rc = CommitInstall(run.archive, paths.temp, reporter);
-    if (Failed(rc)) return rc;
-    reporter.ReportInstallComplete();
-    return Result::Ok;
+    return rc;
 }

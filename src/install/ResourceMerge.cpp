@@ -19,8 +19,15 @@ constexpr int kMaxListItems = 1000;
 
 constexpr int kMergeMessageCapacity = 1024;
 
+const char kIndexList[] = "RAVN\\RAVNFileList.ini";
+const char kReserveList[] = "RAVN/RAVNReserve/RAVNFileList.ini";
+// A resource index list is a small ini file; anything larger is not read whole.
+constexpr size_t kMaxListBytes = 16u << 20;
+
 // Handles and addresses are logged as numbers (cut to 32 bits in a 64-bit build).
 int NumberOf(const void* address) { return static_cast<int>(reinterpret_cast<intptr_t>(address)); }
+
+}  // namespace
 
 void RunMergeLibrary(MergeTimer& timer) {
     // Bare name: the platform's search, in which the client folder (current directory) takes part.
@@ -47,21 +54,45 @@ void RunMergeLibrary(MergeTimer& timer) {
     InstallLog::Write("myMergePatchWSafe %d", NumberOf(reinterpret_cast<const void*>(merge)));
 }
 
+namespace {
+
 // The list travels inside the patch: a name must denote one file directly in the download and
 // reserve folders, never a path that leads elsewhere.
 bool IsPlainPatchName(const char* name) { return IsContainedRelativePath(name) && FindFirstSeparator(name) < 0; }
 
-// Moves a patch the new list no longer names from the download folder to the reserve folder.
-void ReservePatch(const char* name) {
-    if (!IsPlainPatchName(name)) return;
-    char source[kPathBufferSize];
-    char target[kPathBufferSize];
-    // A cut path would name some other file: names that do not fit are left where they are.
-    if (!FormatBounded(source, sizeof(source), "RAVN/RAVNDownload/%s", name)) return;
-    if (!FormatBounded(target, sizeof(target), "RAVN/RAVNReserve/%s", name)) return;
-    DeleteFileA(target);
-    MoveFileA(source, target);
-    InstallLog::Write("Move %s To %s", source, target);
+// Where a patch the new list no longer names goes: from the download folder to the reserve
+// folder. A cut path would name some other file: names that do not fit are left where they are.
+bool ReservePaths(const std::string& name, char (&source)[kPathBufferSize], char (&target)[kPathBufferSize]) {
+    return IsPlainPatchName(name.c_str()) &&
+           FormatBounded(source, sizeof(source), "RAVN/RAVNDownload/%s", name.c_str()) &&
+           FormatBounded(target, sizeof(target), "RAVN/RAVNReserve/%s", name.c_str());
+}
+
+std::vector<std::string> DroppedPatches(const std::vector<std::string>& oldPatches,
+                                        const std::vector<std::string>& newPatches) {
+    std::vector<std::string> dropped;
+    for (const std::string& name : oldPatches) {
+        // Exact comparison: "A.vpk" and "a.vpk" are different patches.
+        if (std::find(newPatches.begin(), newPatches.end(), name) == newPatches.end()) dropped.push_back(name);
+    }
+    return dropped;
+}
+
+std::string PatchBackup(const MergeFiles& files, size_t index) { return files.patchBackupPrefix + std::to_string(index); }
+
+// Replaces target by the file at source, keeping what target held as backup (once: a repeated
+// call finds the backup in place and leaves it).
+bool PutWithBackup(const char* source, const char* target, const char* backup) {
+    if (!PathExists(source)) return true;
+    if (PathExists(target) && !PathExists(backup) && !MoveAside(target, backup)) return false;
+    return ReplaceByRename(source, target);
+}
+
+// Takes back what PutWithBackup did: the new file returns to source, the backup to target.
+bool UndoPut(const char* source, const char* target, const char* backup) {
+    if (!PathExists(source) && PathExists(target) && !MoveAside(target, source)) return false;
+    if (PathExists(backup) && !PathExists(target) && !MoveAside(backup, target)) return false;
+    return true;
 }
 
 }  // namespace
@@ -92,33 +123,91 @@ bool VEL_THISCALL MergeTimer::CheckTimeLimit(uint32_t, uint32_t, uint32_t, uint3
 
 void MergeTimer::Start() { tickBase_ = GetTickCount(); }
 
-void MergeResourceIndex(MergeTimer& timer) {
+bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
+    // The new list in place means the merge is over (a repeated call after a crash).
+    if (!PathExists(files.patchList.c_str())) return true;
     InstallLog::Write("开始合并vpk文件");
+
+    std::string current;
+    std::string patch;
+    const bool haveCurrent = ReadWholeFile(kIndexList, &current, kMaxListBytes);
+    if (!ReadWholeFile(files.patchList.c_str(), &patch, kMaxListBytes)) return false;
 
     std::vector<std::string> oldPatches;
     std::vector<std::string> newPatches;
-    ReadFileList("RAVN\\RAVNFileList.ini", oldPatches);
-    ReadFileList("RAVN\\RAVNFileList.ini.patch", newPatches);
+    ReadFileList(kIndexList, oldPatches);
+    ReadFileList(files.patchList.c_str(), newPatches);
 
-    MakeDirs("RAVN/RAVNReserve/");
-    // The resource folder's own files are moved with the platform's plain calls; their
-    // attributes are left as they are.
-    DeleteFileA("RAVN/RAVNReserve/RAVNFileList.ini");
-    MoveFileA("RAVN/RAVNFileList.ini", "RAVN/RAVNReserve/RAVNFileList.ini");
-
-    if (newPatches.size() == 1 && !oldPatches.empty()) {
-        RunMergeLibrary(timer);
-        for (const std::string& name : oldPatches) {
-            // Exact comparison: "A.vpk" and "a.vpk" are different patches.
-            if (std::find(newPatches.begin(), newPatches.end(), name) == newPatches.end()) {
-                ReservePatch(name.c_str());
+    if (haveCurrent && current == patch) {
+        // The client already has this list: the merge ran for it before, and the reserve copy
+        // keeps the list from before that run.
+        InstallLog::Write("vpk文件列表已是最新，不需要合并");
+    } else {
+        MakeDirs("RAVN/RAVNReserve/");
+        // The reserve copy becomes the current list; the one it replaces is kept until the run
+        // is over. Without a current list there is no reserve copy afterwards.
+        if (!PathExists(files.reserveBackup.c_str()) && !PathExists(files.noReserve.c_str())) {
+            if (PathExists(kReserveList)) {
+                if (!MoveAside(kReserveList, files.reserveBackup.c_str())) return false;
+            } else if (!WriteFileDurably(files.noReserve.c_str(), "", 0)) {
+                return false;
             }
         }
-    } else {
-        InstallLog::Write("不需要合并vpk文件：lstOldPatchs %d, lstNewPatchs %d", static_cast<int>(oldPatches.size()),
-                          static_cast<int>(newPatches.size()));
-    }
+        if (haveCurrent) {
+            if (!WriteFileDurably(files.reserveStage.c_str(), current.data(), current.size()) ||
+                !ReplaceByRename(files.reserveStage.c_str(), kReserveList))
+                return false;
+        } else if (PathExists(kReserveList) && !DeleteFileForce(kReserveList)) {
+            return false;
+        }
 
-    DeleteFileA("RAVN/RAVNFileList.ini");
-    MoveFileA("RAVN/RAVNFileList.ini.patch", "RAVN/RAVNFileList.ini");
+        if (newPatches.size() == 1 && !oldPatches.empty()) {
+            RunMergeLibrary(timer);
+            const std::vector<std::string> dropped = DroppedPatches(oldPatches, newPatches);
+            for (size_t i = 0; i < dropped.size(); ++i) {
+                char source[kPathBufferSize];
+                char target[kPathBufferSize];
+                if (!ReservePaths(dropped[i], source, target)) continue;
+                // A patch already moved by an interrupted attempt stays where it went.
+                if (PathExists(source)) {
+                    const std::string backup = PatchBackup(files, i);
+                    if (PathExists(target) && !PathExists(backup.c_str()) && !MoveAside(target, backup.c_str()))
+                        return false;
+                    if (!ReplaceByRename(source, target)) return false;
+                }
+                InstallLog::Write("Move %s To %s", source, target);
+            }
+        } else {
+            InstallLog::Write("不需要合并vpk文件：lstOldPatchs %d, lstNewPatchs %d", static_cast<int>(oldPatches.size()),
+                              static_cast<int>(newPatches.size()));
+        }
+    }
+    // Last: the new list takes the place of the old one, which is kept until the run is over.
+    return PutWithBackup(files.patchList.c_str(), kIndexList, files.listBackup.c_str());
+}
+
+bool UndoResourceMerge(const MergeFiles& files) {
+    if (!UndoPut(files.patchList.c_str(), kIndexList, files.listBackup.c_str())) return false;
+    // With the old list back, the patches it names that went to the reserve folder come back.
+    std::vector<std::string> oldPatches;
+    std::vector<std::string> newPatches;
+    ReadFileList(kIndexList, oldPatches);
+    ReadFileList(files.patchList.c_str(), newPatches);
+    const std::vector<std::string> dropped = DroppedPatches(oldPatches, newPatches);
+    bool ok = true;
+    for (size_t i = 0; i < dropped.size(); ++i) {
+        char source[kPathBufferSize];
+        char target[kPathBufferSize];
+        if (!ReservePaths(dropped[i], source, target)) continue;
+        const std::string backup = PatchBackup(files, i);
+        if (PathExists(target) && !PathExists(source) && !MoveAside(target, source)) ok = false;
+        if (PathExists(backup.c_str()) && !PathExists(target) && !MoveAside(backup.c_str(), target)) ok = false;
+    }
+    if (PathExists(files.reserveBackup.c_str())) {
+        if (!ReplaceByRename(files.reserveBackup.c_str(), kReserveList)) ok = false;
+    } else if (PathExists(files.noReserve.c_str())) {
+        if (PathExists(kReserveList) && !DeleteFileForce(kReserveList)) ok = false;
+        if (ok) DeleteFileA(files.noReserve.c_str());
+    }
+    return ok;
 }

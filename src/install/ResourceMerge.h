@@ -44,11 +44,31 @@ private:
 // replacing what `patches` held. At most the first 1000 items are read.
 void ReadFileList(const char* listFile, std::vector<std::string>& patches);
 
-// Keeps the current list in the reserve folder, lets "RAVNMerge.dll" merge when the package
-// brings exactly one new patch, moves patches no longer listed to the reserve folder and puts the
-// new list ("RAVN/RAVNFileList.ini.patch") in place. The library gets `timer`, started just
-// before the call. Outcomes are only logged.
-void MergeResourceIndex(MergeTimer& timer);
+// Where the merge keeps its state while a run is under way (files in the staging folder).
+struct MergeFiles {
+    std::string patchList;          // the patch's new list, staged
+    std::string listBackup;         // the client's list it replaces
+    std::string reserveBackup;      // the reserve copy the current list replaces
+    std::string noReserve;          // marker: there was no reserve copy before
+    std::string reserveStage;       // the new reserve copy while it is written
+    std::string patchBackupPrefix;  // + index: a reserved patch that a moved one replaces
+};
+
+// The merge of the client's resource index with the patch's list, as a step that can be repeated
+// after a crash and taken back after a failure. Unless the client's list already is the patch's
+// list, the current list becomes the reserve copy ("RAVN/RAVNReserve/RAVNFileList.ini"),
+// "RAVNMerge.dll" merges when the patch brings exactly one new patch (it gets `timer`, started
+// just before the call), and patches no longer listed move to the reserve folder. Last, the
+// staged list replaces "RAVN\RAVNFileList.ini". Everything replaced is kept in the MergeFiles
+// places. False when a step fails (the library's own outcome is only logged).
+bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer);
+
+// Puts back the list, the reserve copy and the moved patches; the library's own writes stay.
+// Safe to repeat, and to call when ApplyResourceMerge did only part of its work or none.
+bool UndoResourceMerge(const MergeFiles& files);
+
+// Loads "RAVNMerge.dll" and calls its export with `timer`; both steps are logged.
+void RunMergeLibrary(MergeTimer& timer);
 
 // The library's export, called with the C convention.
 using MergePatchWSafeFn = int (__cdecl*)(const wchar_t* previousList, const wchar_t* downloadFolder,

@@ -83,31 +83,3 @@ Result BuildTemporaryPackage(PackageWriter& writer, const char* tempPath, const 
     reporter.SetStatus((std::string("生成临时更新包过程中，添加文件") + failedName + "时出错！").c_str());
     return Result::Reported;
 }
-
-bool WriteArchiveList(const std::vector<std::string>& names, const char* listPath) {
-    // Without room for the suffix the temporary list would be the list itself, which the last
-    // step deletes; such a path is refused.
-    char tempPath[kPathBufferSize];
-    if (!CopyBounded(tempPath, sizeof tempPath, listPath) || !AppendBounded(tempPath, sizeof tempPath, ".tmp"))
-        return false;
-
-    ResetAttributes(tempPath);
-    ResetAttributes(listPath);
-
-    StdioFile file;
-    if (!file.Open(tempPath, "w")) return false;
-    bool ok = !names.empty();
-    for (const std::string& name : names) {
-        if (std::fprintf(file.Get(), "%s\n", name.c_str()) < 0) {
-            ok = false;
-            break;
-        }
-    }
-    // A write error noticed only when the stream is flushed fails the list as well.
-    if (!file.Close()) ok = false;
-    if (!ok) return false;
-
-    if (!CopyFileOver(listPath, tempPath)) return false;
-    if (FileExists(listPath)) DeleteFileForce(tempPath);
-    return true;
-}

@@ -1,9 +1,5 @@
-// The temporary update package that rebuilds the client archive, and the archive list written
-// back at the commit.
+// The temporary update package that rebuilds the client archive.
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "base/Reporter.h"
 #include "base/Result.h"
@@ -17,7 +13,3 @@ class PackageWriter;
 // (Result::Reported) the status line names it and patchReader has been closed.
 Result BuildTemporaryPackage(PackageWriter& writer, const char* tempPath, const char* archivePath,
                              PackageReader& patchReader, bool* archiveRebuilt, Reporter& reporter);
-
-// Writes the archive list to listPath through listPath + ".tmp". False when the list is empty
-// or any write or the copy into place fails.
-bool WriteArchiveList(const std::vector<std::string>& names, const char* listPath);

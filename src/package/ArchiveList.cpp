@@ -131,3 +131,9 @@ ArchivePick ChooseArchive(std::vector<std::string>& names, uint32_t toVersion, u
     archivePath = kArchiveFolderPrefix + name;
     return ArchivePick::New;
 }
+
+std::string ArchiveListText(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += name + "\r\n";
+    return text;
+}

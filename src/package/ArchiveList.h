@@ -46,6 +46,9 @@ bool IsUsableArchiveName(const char* name);
 // 259 characters.
 bool ArchivePathFor(const std::string& name, std::string& path);
 
+// The list file as the client reads it: one name per line, each ended by CR LF.
+std::string ArchiveListText(const std::vector<std::string>& names);
+
 // "D%08X.pkg" of the version, e.g. D010300BE.pkg for 1.3.0.190.
 std::string NewArchiveName(uint32_t toVersion);
 

@@ -6,6 +6,7 @@
 #include "base/PathText.h"
 #include "client/ClientLocation.h"
 #include "install/InstallDriver.h"
+#include "install/Recovery.h"
 #include "report/MonitorProtocol.h"
 #include "ui/DialogControls.h"
 #include "ui/DialogIds.h"
@@ -26,13 +27,20 @@ void __cdecl InstallThread(void* parameter) {
     session->reporter.InstallFinished();
 }
 
+// An interrupted earlier run in the folder first, then the client check.
+Result RecoverAndCheck(DialogSession& session) {
+    Result rc = RecoverInterruptedRun(session.run.client.folder, session.reporter);
+    if (Failed(rc)) return rc;
+    return CheckClientFolder(session.run, session.reporter);
+}
+
 // The client location of the dialog: the folder from the registry or beside the program, shown
 // and checked. Browse becomes available once the package is known.
 Result LocateClientFolder(HWND dialog, DialogSession& session) {
     EnableControl(dialog, IDC_BROWSE, true);
     session.run.client.folder = DefaultClientFolder(session.run.package.trailer.clientType);
     SetDlgItemTextA(dialog, IDC_CLIENT_DIR, session.run.client.folder.c_str());
-    return CheckClientFolder(session.run, session.reporter);
+    return RecoverAndCheck(session);
 }
 
 void InitializeDialog(HWND dialog, DialogSession* session) {
@@ -95,7 +103,7 @@ void ChangeClientFolder(DialogSession& session) {
 
     // A folder whose path leaves no room for the separator gets the empty folder, which the
     // check reports as not found.
-    Result rc = CheckClientFolder(session.run, session.reporter);
+    Result rc = RecoverAndCheck(session);
     if (Failed(rc)) {
         session.reporter.ReportResult(rc);
         EnableControl(dialog, IDC_START, false);

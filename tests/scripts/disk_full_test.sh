@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # A client on a nearly full disk: the installer extracts its package, finds too little room for
-# the update, asks with the "磁盘空间不足" box naming the drive and the shortfall, and on Cancel
-# reports 510 to its monitor and leaves the client as it was but for patch.pkg. Retry with nothing
-# freed asks again; free space exactly equal to the need asks for 1 B. The disk is a small tmpfs.
+# the update (its peak: the rebuilt archive and the unpacked plain files staged beside the
+# originals), asks with the "磁盘空间不足" box naming the drive and the shortfall, and on Cancel
+# reports 510 to its monitor, ends with exit code 1 and leaves the client exactly as it was
+# (patch.pkg removed again). Retry with nothing freed asks again; free space exactly equal to
+# the need asks for 1 B. The disk is a small tmpfs.
 # Usage: disk_full_test.sh REPO INSTALLER_EXE MONITOR_EXE VELPACK_EXE WORK_PARENT
 # Exits 77 (skipped) when a tmpfs cannot be mounted here.
 set -uo pipefail
@@ -31,7 +33,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$disk" "$work/patch" "$work/old/Res" "$work/run"
-if ! mount -t tmpfs -o size=2m tmpfs "$disk" 2>"$work/mount.err"; then
+if ! mount -t tmpfs -o size=4m tmpfs "$disk" 2>"$work/mount.err"; then
   echo "SKIP: cannot mount a tmpfs here (needs root with mount rights): $(cat "$work/mount.err")"
   exit 77
 fi
@@ -69,6 +71,8 @@ noise 8000 >"$work/old/Res/old.bin"
 velpack pack "$(host "$work/old")" "$(host "$work/old.pkg")" >/dev/null || { echo "FAIL: velpack pack (client archive)"; exit 1; }
 P=$(stat -c %s "$work/patch.pkg")
 A=$(stat -c %s "$work/old.pkg")
+# The plain files of the patch, unpacked: staged beside the originals during the run.
+U=$(( $(stat -c %s "$work/patch/big.bin") + $(stat -c %s "$work/patch/update.cfg") ))
 
 client="$disk/client"
 mkdir -p "$client/package"
@@ -82,7 +86,7 @@ free_bytes() { stat -f -c '%a %S' "$disk" | awk '{ printf "%d", $1 * $2 }'; }
 page=4096
 pkg_on_disk=$(( (P + page - 1) / page * page ))
 # patch.pkg must still fit; what stays free after it is about half of what the update needs.
-want_free=$(( pkg_on_disk + (P + A) / 2 ))
+want_free=$(( pkg_on_disk + (P + A + U) / 2 ))
 filler=$(( ($(free_bytes) - want_free) / page * page ))
 [ "$filler" -gt 0 ] || { echo "FAIL: the tmpfs is too small for this layout"; exit 1; }
 head -c "$filler" /dev/zero >"$disk/filler" || { echo "FAIL: cannot write the filler"; exit 1; }
@@ -126,11 +130,11 @@ result_hex="$(printf '%s' "$result_text" | iconv -f UTF-8 -t GBK | od -An -tx1 -
 result_cb=$(( ${#result_hex} / 2 ))
 
 # What every refused run must show: the boxes (all with the same text, one per answer), one 510
-# result and nothing else to the monitor, exit code 0, and the client untouched but for patch.pkg.
+# result and nothing else to the monitor, exit code 1, and the client untouched.
 check_run() {
   local out=$1; shift
   local answers=("$@")
-  grep -qx 'EXIT 0' "$out" || bad "the installer did not end with exit code 0"
+  grep -qx 'EXIT 1' "$out" || bad "the installer did not end with exit code 1"
   grep -q '^TIMEOUT' "$out" && bad "the installer did not end in time"
   local copydata
   copydata=$(grep -c '^COPYDATA' "$out")
@@ -138,17 +142,14 @@ check_run() {
   grep -qx "COPYDATA tag=-16 data=510 (510) cb=$result_cb text=\"$result_text\" hex=$result_hex" "$out" ||
     bad "no result 510 with \"$result_text\""
 
-  local actual
-  actual=$(stat -c %s "$client/patch.pkg" 2>/dev/null || echo missing)
-  [ "$actual" = "$P" ] || bad "patch.pkg in the client is $actual bytes, the package $P"
-  cmp -s "$client/patch.pkg" "$work/patch.pkg" || bad "patch.pkg differs from the package"
-  # The check ran with the free space left after patch.pkg was written, which is what is free now.
+  [ -e "$client/patch.pkg" ] && bad "patch.pkg was left in the client"
+  # The check ran with the free space left after patch.pkg was written; the run removed it again.
   local free needed shortfall
-  free=$(free_bytes)
-  needed=$(( P + A ))
+  free=$(( $(free_bytes) - pkg_on_disk ))
+  needed=$(( P + A + U ))
   [ "$free" -le "$needed" ] || { bad "the layout left $free bytes free, more than the $needed needed"; return; }
   shortfall=$(( needed - free + 1 ))
-  echo "package $P + archive $A = $needed bytes needed, $free free: short by $shortfall bytes"
+  echo "package $P + archive $A + plain files $U = $needed bytes needed, $free free: short by $shortfall bytes"
 
   local boxes
   boxes=$(grep -c '^BOX ' "$out")
@@ -164,8 +165,8 @@ check_run() {
     i=$((i + 1))
   done < <(grep '^BOX ' "$out")
 
-  snapshot | grep -v ' \./patch\.pkg' >"$work/after.txt"
-  diff "$work/before.txt" "$work/after.txt" >"$work/diff.txt" || { cat "$work/diff.txt"; bad "the client folder changed beyond patch.pkg"; }
+  snapshot >"$work/after.txt"
+  diff "$work/before.txt" "$work/after.txt" >"$work/diff.txt" || { cat "$work/diff.txt"; bad "the client folder changed"; }
 
   local log="$work/run/install.log"
   if iconv -f GBK -t UTF-8 "$log" 2>/dev/null | tr -d '\r' >"$work/log.txt"; then
@@ -173,7 +174,7 @@ check_run() {
     grep -q '发送错误消息:510' "$work/log.txt" || bad "install.log lacks 发送错误消息:510"
     grep -q '正在准备安装更新包' "$work/log.txt" && bad "the installation went on after the refusal"
     grep -q '失败 -' "$work/log.txt" && bad "the check or the extraction failed before the disk check"
-    tail -n 1 "$work/log.txt" | grep -q '升级成功！$' || bad "install.log does not end with 升级成功！"
+    tail -n 1 "$work/log.txt" | grep -q '升级失败！$' || bad "install.log does not end with 升级失败！"
     [ $fail = 0 ] || cat "$work/log.txt"
   else
     bad "no readable install.log beside the installer"
@@ -184,16 +185,15 @@ run_installer "$work/cancel.txt" IDCANCEL
 check_run "$work/cancel.txt" IDCANCEL
 
 # Retry with nothing freed asks again with the same figures; Cancel then ends the run as before.
-rm -f "$client/patch.pkg"
 run_installer "$work/retry.txt" IDRETRY IDCANCEL
 check_run "$work/retry.txt" IDRETRY IDCANCEL
 
 # Free space exactly equal to the need is still too little: the box asks for 1 B. The archive
 # is padded so that the need is a whole number of tmpfs pages (only its length is read here).
-rm -f "$client/patch.pkg" "$disk/filler"
-head -c $(( (page - (P + A) % page) % page )) /dev/zero >>"$client/package/D010300BD.pkg"
+rm -f "$disk/filler"
+head -c $(( (page - (P + A + U) % page) % page )) /dev/zero >>"$client/package/D010300BD.pkg"
 A=$(stat -c %s "$client/package/D010300BD.pkg")
-filler=$(( $(free_bytes) - pkg_on_disk - (P + A) ))
+filler=$(( $(free_bytes) - pkg_on_disk - (P + A + U) ))
 if [ "$filler" -lt 0 ] || [ $(( filler % page )) != 0 ]; then
   bad "cannot lay out an exact fit (filler $filler bytes)"
 else

@@ -118,3 +118,19 @@ TEST(ArchiveList, NewArchiveCases) {
         EXPECT_TRUE(queried.empty());
     }
 }
+
+TEST(ArchiveList, WrittenListReadsBackToTheSameNames) {
+    const Names names{"B.pkg", "A.pkg", "\xD7\xCA\xD4\xB4.pkg"};
+    EXPECT_EQ(ArchiveListText(names), "B.pkg\r\nA.pkg\r\n\xD7\xCA\xD4\xB4.pkg\r\n");
+    EXPECT_EQ(ArchiveListText({}), "");
+    PackageTempDir folder;
+    const std::string path = folder.File("package.cfg");
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string text = ArchiveListText(names);
+    fwrite(text.data(), 1, text.size(), f);
+    fclose(f);
+    Names back;
+    ASSERT_TRUE(ReadArchiveListFile(path.c_str(), back));
+    EXPECT_EQ(back, names);
+}

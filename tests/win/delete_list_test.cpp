@@ -7,13 +7,27 @@
 #include <string>
 #include <vector>
 
-#include "install/DeleteList.h"
 #include "base/FileSystem.h"
+#include "install/DeleteList.h"
+#include "install/Transaction.h"
 #include "scratch_folder.h"
 
 namespace {
 
 using Names = std::vector<std::string>;
+
+// The list as an installation applies it: every name it yields is a removal step of a commit.
+// False when the list cannot be read or the commit fails.
+bool ApplyDeleteList() {
+    std::vector<std::string> targets;
+    if (!ReadDeleteList("UpdateDelList.txt", &targets)) return false;
+    Transaction transaction(0);
+    if (!transaction.Begin()) return false;
+    for (const std::string& target : targets) transaction.AddRemove(target);
+    MergeTimer timer;
+    std::string failure;
+    return transaction.Commit(timer, &failure) == Result::Ok;
+}
 
 // The client folder is "client" inside the scratch folder and the current folder; files beside
 // it stand for everything outside the game.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "install/ResourceMerge.h"
+#include "install/Transaction.h"
 #include "base/InstallLog.h"
 #include "scratch_folder.h"
 
@@ -99,6 +100,17 @@ public:
 private:
     HANDLE handle_;
 };
+
+// The merge as a commit runs it: the patch's list ("RAVN\\RAVNFileList.ini.patch" here) staged,
+// the merge step, then the staging folder removed.
+bool MergeResourceIndex(MergeTimer& timer) {
+    if (!CreateDirectoryA(kStagingFolder, nullptr)) return false;
+    const MergeFiles files = MergeFilesFor(0);
+    if (!MoveFileA("RAVN\\RAVNFileList.ini.patch", files.patchList.c_str())) return false;
+    const bool merged = ApplyResourceMerge(files, timer);
+    RemoveStaging();
+    return merged;
+}
 
 // The client folder is "client" in the scratch folder and the current folder; the log goes beside it.
 class ResourceMerge : public ::testing::Test {

@@ -203,18 +203,3 @@ TEST_F(TemporaryPackage, ChoiceLooksAtTheArchiveOnDisk) {
     EXPECT_EQ(ChooseClientArchive(choice_, kList, trailer_), ArchivePick::New);
     EXPECT_EQ(choice_.list, (Strings{"B.pkg", "..\\x.pkg", "A.pkg", "D010300BE.pkg"}));
 }
-
-TEST_F(TemporaryPackage, ArchiveListWriting) {
-    // Read-only lists are replaced; lines end in CR LF; the temporary list goes.
-    ASSERT_TRUE(WriteRawFile(kList, "old\r\n", FILE_ATTRIBUTE_READONLY));
-    choice_.list = {"B.pkg", "A.pkg"};
-    ASSERT_TRUE(WriteArchiveList(choice_.list, kList));
-    EXPECT_EQ(FileText(kList), "B.pkg\r\nA.pkg\r\n");
-    EXPECT_EQ(AttributesOf(kList) & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_EQ(NamesIn("package"), (Strings{"package.cfg"}));
-
-    // An empty list is a failure and leaves the old list as it was.
-    choice_.list.clear();
-    EXPECT_FALSE(WriteArchiveList(choice_.list, kList));
-    EXPECT_EQ(FileText(kList), "B.pkg\r\nA.pkg\r\n");
-}

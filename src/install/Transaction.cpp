@@ -1,0 +1,238 @@
+#include "install/Transaction.h"
+
+#include <windows.h>
+
+#include "base/FileSystem.h"
+#include "base/PathText.h"
+
+namespace {
+
+const char kJournalName[] = "journal";
+const char kJournalNew[] = "journal.new";
+
+bool Exists(const std::string& path) { return PathExists(path.c_str()); }
+
+// Puts the staged file in place; what the target held waits in the staging folder.
+bool RunPut(const JournalOp& op) {
+    const std::string staged = StagingPath(StagedName(op.slot));
+    const std::string original = StagingPath(OriginalName(op.slot));
+    const char* target = op.target.c_str();
+    if (!Exists(staged)) return true;  // done by an earlier attempt
+    if (IsFolder(target)) return false;  // a folder where the patch has a file
+    if (PathExists(target) && !Exists(original) && !MoveAside(target, original.c_str())) return false;
+    return ReplaceByRename(staged.c_str(), target);
+}
+
+bool UndoPut(const JournalOp& op) {
+    const std::string staged = StagingPath(StagedName(op.slot));
+    const std::string original = StagingPath(OriginalName(op.slot));
+    const char* target = op.target.c_str();
+    // The new file goes back to its slot first, so that a repeated undo can tell the two apart.
+    if (!Exists(staged) && PathExists(target) && !MoveAside(target, staged.c_str())) return false;
+    if (Exists(original) && !PathExists(target) && !MoveAside(original.c_str(), target)) return false;
+    return true;
+}
+
+// Moves the target aside; the staging folder's removal deletes it for good.
+bool RunRemove(const JournalOp& op) {
+    const std::string removed = StagingPath(RemovedName(op.slot));
+    if (!PathExists(op.target.c_str())) return true;
+    if (Exists(removed)) return false;  // something new took the place of what was removed
+    return MoveAside(op.target.c_str(), removed.c_str());
+}
+
+bool UndoRemove(const JournalOp& op) {
+    const std::string removed = StagingPath(RemovedName(op.slot));
+    if (!Exists(removed)) return true;
+    // A folder that a later step made again in the meantime is empty; the original returns.
+    if (IsFolder(op.target.c_str())) RemoveDirectoryA(op.target.c_str());
+    return !PathExists(op.target.c_str()) && MoveAside(removed.c_str(), op.target.c_str());
+}
+
+bool RunDir(const JournalOp& op) {
+    if (IsFolder(op.target.c_str())) return true;
+    return CreateDirectoryA(op.target.c_str(), nullptr) || IsFolder(op.target.c_str());
+}
+
+bool UndoDir(const JournalOp& op) {
+    // Only an empty folder goes: whatever else is in it was there before, or is not ours.
+    if (IsFolder(op.target.c_str())) RemoveDirectoryA(op.target.c_str());
+    return true;
+}
+
+}  // namespace
+
+std::string StagingPath(const std::string& name) { return std::string(kStagingFolder) + "\\" + name; }
+
+bool IsOutsideStaging(const char* path) {
+    char first[kPathBufferSize];
+    if (!FirstPathComponent(first, sizeof(first), path)) return true;
+    // "VelmoraPatch.staging" alone (no separator) is its own first component.
+    const char* component = first[0] != '\0' ? first : path;
+    return !EqualsIgnoringAsciiCase(component, kStagingFolder);
+}
+
+MergeFiles MergeFilesFor(uint32_t listSlot) {
+    const std::string n = std::to_string(listSlot);
+    MergeFiles files;
+    files.patchList = StagingPath(StagedName(listSlot));
+    files.listBackup = StagingPath("l" + n);
+    files.reserveBackup = StagingPath(OriginalName(listSlot));
+    files.noReserve = StagingPath("n" + n);
+    files.reserveStage = StagingPath("r" + n);
+    files.patchBackupPrefix = StagingPath("p" + n + "_");
+    return files;
+}
+
+bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep) {
+    for (size_t i = 0; i < journal.ops.size(); ++i) {
+        const JournalOp& op = journal.ops[i];
+        bool ok = false;
+        switch (op.kind) {
+        case OpKind::Dir:
+            ok = RunDir(op);
+            break;
+        case OpKind::Put:
+            ok = RunPut(op);
+            break;
+        case OpKind::Remove:
+            ok = RunRemove(op);
+            break;
+        case OpKind::Merge:
+            ok = ApplyResourceMerge(MergeFilesFor(op.slot), timer);
+            break;
+        }
+        if (!ok) {
+            if (failedStep) *failedStep = i;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool UndoSteps(const Journal& journal) {
+    bool ok = true;
+    for (size_t i = journal.ops.size(); i-- > 0;) {
+        const JournalOp& op = journal.ops[i];
+        switch (op.kind) {
+        case OpKind::Dir:
+            ok = UndoDir(op) && ok;
+            break;
+        case OpKind::Put:
+            ok = UndoPut(op) && ok;
+            break;
+        case OpKind::Remove:
+            ok = UndoRemove(op) && ok;
+            break;
+        case OpKind::Merge:
+            ok = UndoResourceMerge(MergeFilesFor(op.slot)) && ok;
+            break;
+        }
+    }
+    return ok;
+}
+
+bool WriteJournal(const Journal& journal) {
+    const std::string text = EncodeJournal(journal);
+    const std::string fresh = StagingPath(kJournalNew);
+    return WriteFileDurably(fresh.c_str(), text.data(), text.size()) &&
+           ReplaceByRename(fresh.c_str(), StagingPath(kJournalName).c_str());
+}
+
+void RemoveStaging() {
+    DeleteFileForce(StagingPath(kJournalName).c_str());
+    RemoveTree(kStagingFolder);
+}
+
+std::string StepFailureText(const JournalOp& op) {
+    switch (op.kind) {
+    case OpKind::Dir:
+        return "创建文件夹" + op.target + "时出错！";
+    case OpKind::Remove:
+        return "删除文件" + op.target + "时出错！";
+    case OpKind::Merge:
+        return "合并vpk文件时出错！";
+    case OpKind::Put:
+        break;
+    }
+    const char* target = op.target.c_str();
+    if (EqualsIgnoringAsciiCase(target, "package\\package.cfg")) return "写文件package\\package.cfg时出错！";
+    if (EqualsIgnoringAsciiCase(target, "update.cfg")) return "文件update.cfg.new改名为update.cfg时出错！";
+    if (EqualsIgnoringAsciiCase(target, "LNCH\\mmog_data.xml"))
+        return "文件LNCH\\mmog_data.xml.new改名为LNCH\\mmog_data.xml时出错！";
+    return "更新文件" + op.target + "时出错！";
+}
+
+Transaction::Transaction(uint32_t toVersion) { journal_.toVersion = toVersion; }
+
+Transaction::~Transaction() {
+    if (begun_ && !finished_) Discard();
+}
+
+bool Transaction::Begin() {
+    if (PathExists(kStagingFolder) || !CreateDirectoryA(kStagingFolder, nullptr)) return false;
+    begun_ = true;
+    journal_.phase = JournalPhase::Staging;
+    return WriteJournal(journal_);
+}
+
+bool Transaction::StageBytes(uint32_t slot, const void* bytes, size_t length) {
+    return WriteFileDurably(StagingPath(StagedName(slot)).c_str(), bytes, length);
+}
+
+void Transaction::AddPut(uint32_t slot, const std::string& target) {
+    journal_.ops.push_back(JournalOp{OpKind::Put, slot, target});
+}
+
+void Transaction::AddRemove(const std::string& target) {
+    journal_.ops.push_back(JournalOp{OpKind::Remove, NewSlot(), target});
+}
+
+void Transaction::AddMerge(uint32_t listSlot) { journal_.ops.push_back(JournalOp{OpKind::Merge, listSlot, ""}); }
+
+Result Transaction::Commit(MergeTimer& timer, std::string* failureText) {
+    // The folders the new files need and that do not exist yet, each once, shortest first.
+    std::vector<JournalOp> steps;
+    auto addFolder = [&steps](const std::string& folder) {
+        if (IsFolder(folder.c_str())) return;
+        for (const JournalOp& known : steps) {
+            if (EqualsIgnoringAsciiCase(known.target.c_str(), folder.c_str())) return;
+        }
+        steps.push_back(JournalOp{OpKind::Dir, 0, folder});
+    };
+    for (const JournalOp& op : journal_.ops) {
+        if (op.kind == OpKind::Put) {
+            for (const std::string& folder : ParentFolders(op.target)) addFolder(folder);
+        } else if (op.kind == OpKind::Merge) {
+            addFolder("RAVN");
+            addFolder("RAVN\\RAVNReserve");
+        }
+    }
+    steps.insert(steps.end(), journal_.ops.begin(), journal_.ops.end());
+    journal_.ops.swap(steps);
+
+    journal_.phase = JournalPhase::Commit;
+    if (!WriteJournal(journal_)) {
+        *failureText = "写文件" + StagingPath(kJournalName) + "时出错！";
+        Discard();
+        return Result::Reported;
+    }
+    size_t failed = 0;
+    if (RunSteps(journal_, timer, &failed)) {
+        finished_ = true;
+        RemoveStaging();
+        return Result::Ok;
+    }
+    *failureText = StepFailureText(journal_.ops[failed]);
+    // From here on a crash must lead to the undo, never to a second attempt.
+    journal_.phase = JournalPhase::Rollback;
+    WriteJournal(journal_);
+    finished_ = true;
+    if (UndoSteps(journal_)) RemoveStaging();
+    return Result::Reported;
+}
+
+void Transaction::Discard() {
+    finished_ = true;
+    RemoveStaging();
+}
