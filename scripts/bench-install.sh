@@ -28,6 +28,11 @@
 #   VEL_BENCH_ARCHIVE_BYTES  the client archive stays within this length (default 16777216); a
 #                            client archive that cannot take the package makes the installer start
 #                            a new one, a small one (e.g. 2000000) is rebuilt with the patch in it
+#   VEL_BENCH_BASELINE_STUB  an x86_64 VelmoraPatch.exe of another revision: its installer (same
+#                            patch) is timed in the same runs, on its own client copies, and the
+#                            report gives the ratio of the two
+#   VEL_BENCH_BASELINE_REV   a git revision whose stub is built (build/bench-baseline) and used
+#                            as VEL_BENCH_BASELINE_STUB, e.g. VEL_BENCH_BASELINE_REV=HEAD~3
 #   VEL_BENCH_KEEP=1         keep the work folder
 #   VEL_JOBS                 build jobs (default 2)
 set -uo pipefail
@@ -89,6 +94,26 @@ if [ -z "${VEL_BENCH_NO_BUILD:-}" ]; then
     die "build failed"
   fi
 fi
+baseline_stub=${VEL_BENCH_BASELINE_STUB:-}
+if [ -n "${VEL_BENCH_BASELINE_REV:-}" ]; then
+  base_src=$repo/build/bench-baseline-src
+  base_tree=$repo/build/bench-baseline
+  echo "bench-install: building the baseline stub of ${VEL_BENCH_BASELINE_REV}"
+  rm -rf "$base_src"
+  git -C "$repo" worktree prune >/dev/null 2>&1
+  git -C "$repo" worktree add --detach "$base_src" "$VEL_BENCH_BASELINE_REV" >>"$build_log" 2>&1 ||
+    { tail -n 20 "$build_log"; die "cannot check out $VEL_BENCH_BASELINE_REV"; }
+  # Older revisions name their toolchain file after the architecture.
+  base_toolchain=$base_src/cmake/toolchain-mingw.cmake
+  [ -f "$base_toolchain" ] || base_toolchain=$base_src/cmake/toolchain-mingw-x86_64.cmake
+  rm -rf "$base_tree"
+  { cmake -S "$base_src" -B "$base_tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$base_toolchain" -DVEL_MINGW_ARCH=x86_64 &&
+    cmake --build "$base_tree" -j "$jobs" --target VelmoraPatch; } >>"$build_log" 2>&1 ||
+    { tail -n 40 "$build_log"; die "cannot build the baseline stub"; }
+  git -C "$repo" worktree remove --force "$base_src" >/dev/null 2>&1
+  baseline_stub=$base_tree/bin/VelmoraPatch.exe
+fi
 rm -f "$build_log"
 velpack=$native_tree/bin/velpack
 stub=$win_tree/bin/VelmoraPatch.exe
@@ -134,6 +159,14 @@ installer=$work/VelmoraPatch-$to_version.exe
 "$velpack" build --stub "$stub" --folder "$work/data/patch" --from "$from_version" --to "$to_version" \
   --kind full -o "$installer" >/dev/null || die "velpack build failed"
 (cd "$work/data/patch" && zip -q -r -X "$work/patch.zip" .) || die "zip failed"
+baseline_installer=""
+if [ -n "$baseline_stub" ]; then
+  [ -f "$baseline_stub" ] || die "missing baseline stub $baseline_stub"
+  baseline_installer=$work/baseline/VelmoraPatch-$to_version.exe
+  mkdir -p "$work/baseline"
+  "$velpack" build --stub "$baseline_stub" --folder "$work/data/patch" --from "$from_version" --to "$to_version" \
+    --kind full -o "$baseline_installer" >/dev/null || die "velpack build (baseline) failed"
+fi
 mkdir -p "$work/bare"
 cp "$stub" "$work/bare/VelmoraPatch.exe"
 
@@ -249,7 +282,7 @@ fail_run() {
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 uptime_before=$(uptime)
 echo "bench-install: $reps repetitions (load average before: $load_before)"
-t_install=() t_unzip=() t_wine=() t_floor=()
+t_install=() t_unzip=() t_wine=() t_floor=() t_base=()
 # Round 0 warms the caches up, is checked file by file and not counted. Nothing is deleted before
 # the end: freeing blocks (the disk is mounted with discard) slows the writes that follow.
 for ((i = 0; i <= reps; i++)); do
@@ -270,6 +303,24 @@ for ((i = 0; i <= reps; i++)); do
     why=$(check_contents "$run/client") || fail_run "$run" "$why"
   fi
   s_install=$(elapsed "$t0" "$t1")
+
+  # The baseline installer, when one is given: the same run on its own client copy.
+  s_base=""
+  if [ -n "$baseline_installer" ]; then
+    brun=$work/runs/baseline-$i
+    mkdir -p "$brun"
+    cp -a "$client" "$brun/client"
+    cp "$baseline_installer" "$brun/"
+    settle
+    t0=$EPOCHREALTIME
+    wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$brun/${baseline_installer##*/}")" /S \
+      "/D=$(winpath "$brun/client")" /user "$title" >"$brun/monitor.out" 2>"$brun/monitor.err" 8>&-
+    rc=$?
+    t1=$EPOCHREALTIME
+    why=$(check_install "$brun" "$rc" "$brun/monitor.out") || fail_run "$brun" "$why"
+    [ "$i" = 0 ] && { why=$(check_contents "$brun/client") || fail_run "$brun" "$why"; }
+    s_base=$(elapsed "$t0" "$t1")
+  fi
 
   # unzip into a fresh folder.
   dest=$work/runs/unzip-$i
@@ -302,11 +353,12 @@ for ((i = 0; i <= reps; i++)); do
     { cat "$floor/monitor.out" >&2; die "the installer without a package did not end with 1"; }
   s_floor=$(elapsed "$t0" "$t1")
   if [ "$i" = 0 ]; then
-    echo "  warm-up: installer $s_install s, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
+    echo "  warm-up: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
     continue
   fi
   t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor")
-  echo "  run $i: installer $s_install s, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s"
+  [ -n "$s_base" ] && t_base+=("$s_base")
+  echo "  run $i: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -336,4 +388,10 @@ row "Wine start (wine cmd /c exit)" "$m_wine" "$(lowest "${t_wine[@]}")" "$(high
 row "installer minus Wine start" "$(calc '%.3f' "$m_install - $m_wine")" "" ""
 row "floor: vel-monitor + installer without package" "$m_floor" "$(lowest "${t_floor[@]}")" "$(highest "${t_floor[@]}")"
 row "installer minus floor" "$(calc '%.3f' "$m_install - $m_floor")" "" ""
+if [ ${#t_base[@]} -gt 0 ]; then
+  m_base=$(median "${t_base[@]}")
+  row "baseline installer (${VEL_BENCH_BASELINE_REV:-$baseline_stub})" "$m_base" "$(lowest "${t_base[@]}")" "$(highest "${t_base[@]}")"
+  row "ratio installer / baseline" "$(calc '%.3f' "$m_install / $m_base")" "" ""
+  row "ratio net of the floor" "$(calc '%.3f' "($m_install - $m_floor) / ($m_base - $m_floor)")" "" ""
+fi
 echo "  (files in the page cache; sync before each timed step; the wineserver stays warm between runs)"

@@ -5,8 +5,10 @@
 
 namespace {
 
-// Leftovers of older installers that a successful run does not leave behind.
-const char* const kLeftovers[] = {"UpdateDelList.txt", "tmp.tmp"};
+// Leftovers of older installers, which wrote beside their targets, that a successful run does
+// not leave behind (the rebuilt archive's old place, archive path + ".tmp", too).
+const char* const kLeftovers[] = {"UpdateDelList.txt",       "tmp.tmp", "update.cfg.new", "LNCH\\mmog_data.xml.new",
+                                  "package\\package.cfg.tmp", "RAVN\\RAVNFileList.ini.patch"};
 
 Result Fail(Reporter& reporter, const std::string& text) {
     reporter.SetStatus(text.c_str());
@@ -35,6 +37,7 @@ Result CommitInstall(Transaction& transaction, const StagedRun& staged, const Ar
         for (const std::string& target : targets) transaction.AddRemove(target);
     }
     for (const char* leftover : kLeftovers) transaction.AddRemove(leftover);
+    transaction.AddRemove(archive.path + ".tmp");
     transaction.AddPut(staged.archiveSlot, archive.path);
     transaction.AddPut(listSlot, "package\\package.cfg");
     if (staged.launcherSlot != kNoSlot) transaction.AddPut(staged.launcherSlot, "LNCH\\mmog_data.xml");

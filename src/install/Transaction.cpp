@@ -166,7 +166,8 @@ std::string StepFailureText(const JournalOp& op) {
 Transaction::Transaction(uint32_t toVersion) { journal_.toVersion = toVersion; }
 
 Transaction::~Transaction() {
-    if (begun_ && !finished_) Discard();
+    // Once the commit began, only a finished commit or undo removes the staging folder.
+    if (begun_ && !committing_ && !finished_) Discard();
 }
 
 bool Transaction::Begin() {
@@ -191,6 +192,11 @@ void Transaction::AddRemove(const std::string& target) {
 void Transaction::AddMerge(uint32_t listSlot) { journal_.ops.push_back(JournalOp{OpKind::Merge, listSlot, ""}); }
 
 Result Transaction::Commit(MergeTimer& timer, std::string* failureText) {
+    if (!BeginCommit(failureText)) return Result::Reported;
+    return FinishCommit(timer, failureText);
+}
+
+bool Transaction::BeginCommit(std::string* failureText) {
     // The folders the new files need and that do not exist yet, each once, shortest first.
     std::vector<JournalOp> steps;
     auto addFolder = [&steps](const std::string& folder) {
@@ -215,8 +221,13 @@ Result Transaction::Commit(MergeTimer& timer, std::string* failureText) {
     if (!WriteJournal(journal_)) {
         *failureText = "写文件" + StagingPath(kJournalName) + "时出错！";
         Discard();
-        return Result::Reported;
+        return false;
     }
+    committing_ = true;
+    return true;
+}
+
+Result Transaction::FinishCommit(MergeTimer& timer, std::string* failureText) {
     size_t failed = 0;
     if (RunSteps(journal_, timer, &failed)) {
         finished_ = true;

@@ -52,6 +52,14 @@ public:
     // result is Result::Reported with failureText naming what failed.
     Result Commit(MergeTimer& timer, std::string* failureText);
 
+    // The two halves of Commit. BeginCommit adds the folder steps and writes the journal with
+    // the phase "commit": from then on the run is finished by this run or the next, and the
+    // staging folder is never discarded. False (staging discarded) when it cannot be written.
+    bool BeginCommit(std::string* failureText);
+    Result FinishCommit(MergeTimer& timer, std::string* failureText);
+    // The steps as the journal holds them.
+    const Journal& Steps() const { return journal_; }
+
     // Removes the staging folder before the commit began.
     void Discard();
 
@@ -59,6 +67,7 @@ private:
     Journal journal_;
     uint32_t nextSlot_ = 0;
     bool begun_ = false;
+    bool committing_ = false;
     bool finished_ = false;
 };
 
