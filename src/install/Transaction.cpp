@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <unordered_set>
+
 #include "base/FileSystem.h"
 #include "base/PathText.h"
 
@@ -12,14 +14,34 @@ const char kJournalNew[] = "journal.new";
 
 bool Exists(const std::string& path) { return PathExists(path.c_str()); }
 
+// The path as one key for the same folder however it is written: ASCII letters folded,
+// '/' as '\\'; both bytes of a GBK character kept as they are.
+std::string FoldedPath(const std::string& path) {
+    std::string key = path;
+    for (size_t i = 0; i < key.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(key[i]);
+        if (IsGbkLeadByte(c) && i + 1 < key.size()) {
+            ++i;
+        } else if (c >= 'A' && c <= 'Z') {
+            key[i] = static_cast<char>(c - 'A' + 'a');
+        } else if (c == '/') {
+            key[i] = '\\';
+        }
+    }
+    return key;
+}
+
 // Puts the staged file in place; what the target held waits in the staging folder.
 bool RunPut(const JournalOp& op) {
     const std::string staged = StagingPath(StagedName(op.slot));
     const std::string original = StagingPath(OriginalName(op.slot));
     const char* target = op.target.c_str();
     if (!Exists(staged)) return true;  // done by an earlier attempt
-    if (IsFolder(target)) return false;  // a folder where the patch has a file
-    if (PathExists(target) && !Exists(original) && !MoveAside(target, original.c_str())) return false;
+    const DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where the patch has a file
+        if (!Exists(original) && !MoveAside(target, original.c_str())) return false;
+    }
     return ReplaceByRename(staged.c_str(), target);
 }
 
@@ -198,12 +220,11 @@ Result Transaction::Commit(MergeTimer& timer, std::string* failureText) {
 
 bool Transaction::BeginCommit(std::string* failureText) {
     // The folders the new files need and that do not exist yet, each once, shortest first.
+    // Folder names are looked at once each (letter case folded as the file system does).
     std::vector<JournalOp> steps;
-    auto addFolder = [&steps](const std::string& folder) {
-        if (IsFolder(folder.c_str())) return;
-        for (const JournalOp& known : steps) {
-            if (EqualsIgnoringAsciiCase(known.target.c_str(), folder.c_str())) return;
-        }
+    std::unordered_set<std::string> seen;
+    auto addFolder = [&steps, &seen](const std::string& folder) {
+        if (!seen.insert(FoldedPath(folder)).second || IsFolder(folder.c_str())) return;
         steps.push_back(JournalOp{OpKind::Dir, 0, folder});
     };
     for (const JournalOp& op : journal_.ops) {
