@@ -51,7 +51,7 @@ protected:
                                    &error))
             << error;
         std::string bytes;
-        EXPECT_TRUE(harness::ReadWholeFile(pkg, &bytes));
+        EXPECT_TRUE(velsupport::ReadFileText(pkg, &bytes));
         return static_cast<uint32_t>(bytes.size());
     }
 
@@ -61,10 +61,10 @@ protected:
         ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << harness::GbkToUtf8(folder);
         ASSERT_TRUE(CreateDirectoryA((folder + "\\package").c_str(), nullptr));
         if (updateCfg) {
-            ASSERT_TRUE(harness::WriteTestFile(folder + "\\update.cfg", updateCfg));
+            ASSERT_TRUE(velsupport::WriteFileText(folder + "\\update.cfg", updateCfg));
         }
         if (miniIni) {
-            ASSERT_TRUE(harness::WriteTestFile(folder + "\\Config\\MiniClient.ini", miniIni));
+            ASSERT_TRUE(velsupport::WriteFileText(folder + "\\Config\\MiniClient.ini", miniIni));
         }
     }
 
@@ -82,15 +82,15 @@ private:
 void ExpectInstalled(const SilentResult& r, const std::string& client)
 {
     EXPECT_EQ(r.run.exitCode, 0u) << Shown(r.log);
-    for (const harness::CopyDataRecord& m : r.run.messages)
+    for (const velsupport::CopyDataRecord& m : r.run.messages)
         EXPECT_NE(m.tag, -16) << m.data << " " << harness::GbkToUtf8(m.bytes);
     ASSERT_FALSE(r.log.empty());
     EXPECT_EQ(r.log.back(), "升级成功！") << Shown(r.log);
     EXPECT_FALSE(Mentions(r.log, "检查安装包和版本失败")) << Shown(r.log);
     std::string cfg;
-    EXPECT_TRUE(harness::ReadWholeFile(client + "\\update.cfg", &cfg));
+    EXPECT_TRUE(velsupport::ReadFileText(client + "\\update.cfg", &cfg));
     EXPECT_EQ(cfg, kNewUpdateCfg);
-    EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg"));
+    EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg"));
 }
 
 struct Refusal {
@@ -153,7 +153,7 @@ TEST_F(ClientCheck, RefusesClientsThePackageDoesNotFit)
 
         EXPECT_EQ(r.run.exitCode, 1u);
         ASSERT_EQ(r.run.messages.size(), 1u);
-        const harness::CopyDataRecord& m = r.run.messages[0];
+        const velsupport::CopyDataRecord& m = r.run.messages[0];
         EXPECT_EQ(m.tag, -16);
         EXPECT_EQ(m.data, c.number);
         EXPECT_EQ(m.cbData, std::strlen(c.message) + 1);
@@ -173,10 +173,10 @@ TEST_F(ClientCheck, RefusesClientsThePackageDoesNotFit)
         }
 
         if (c.folderExists) {
-            EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg"));
+            EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg"));
             std::string cfg;
             if (c.updateCfg) {
-                EXPECT_TRUE(harness::ReadWholeFile(client + "\\update.cfg", &cfg));
+                EXPECT_TRUE(velsupport::ReadFileText(client + "\\update.cfg", &cfg));
                 EXPECT_EQ(cfg, c.updateCfg);
             }
         } else {
@@ -223,10 +223,10 @@ TEST_F(ClientCheck, DamagedPackageFailsAfterCheckWithoutResultMessage)
     const uint32_t packageLength = BuildPatch(k189, kMicroPackage);
     ASSERT_GT(packageLength, 100u);
     std::string exe;
-    ASSERT_TRUE(harness::ReadWholeFile(Installer(), &exe));
+    ASSERT_TRUE(velsupport::ReadFileText(Installer(), &exe));
     const size_t flipAt = exe.size() - 32 - packageLength + packageLength / 2;
     exe[flipAt] = static_cast<char>(exe[flipAt] ^ 0x01);
-    ASSERT_TRUE(harness::WriteTestFile(Installer(), exe));
+    ASSERT_TRUE(velsupport::WriteFileText(Installer(), exe));
     const std::string client = Folder() / "client";
     MakeClient(client, "ver=1.3.0.189\r\n", kMicroIni);
 
@@ -241,11 +241,11 @@ TEST_F(ClientCheck, DamagedPackageFailsAfterCheckWithoutResultMessage)
     EXPECT_FALSE(Mentions(r.log, "发送错误消息"));
     EXPECT_FALSE(Mentions(r.log, "升级成功！"));
     std::string copied;
-    ASSERT_TRUE(harness::ReadWholeFile(client + "\\patch.pkg", &copied));
+    ASSERT_TRUE(velsupport::ReadFileText(client + "\\patch.pkg", &copied));
     EXPECT_EQ(copied.size(), packageLength);
     EXPECT_EQ(copied, exe.substr(exe.size() - 32 - packageLength, packageLength));
     std::string cfg;
-    EXPECT_TRUE(harness::ReadWholeFile(client + "\\update.cfg", &cfg));
+    EXPECT_TRUE(velsupport::ReadFileText(client + "\\update.cfg", &cfg));
     EXPECT_EQ(cfg, "ver=1.3.0.189\r\n");
 }
 
@@ -267,9 +267,9 @@ TEST_F(ClientCheck, InstallsIntoFolderWithTrailByteBackslashes)
     EXPECT_TRUE(Mentions(r.log, "游戏是否微端:1，补丁包是否微端:1，版本信息:当前客户端版本: 1.3.0.189  \n"))
         << Shown(r.log);
     std::string list;
-    EXPECT_TRUE(harness::ReadWholeFile(client + "\\package\\package.cfg", &list));
+    EXPECT_TRUE(velsupport::ReadFileText(client + "\\package\\package.cfg", &list));
     EXPECT_EQ(list, "D010300BE.pkg\r\n");
-    EXPECT_TRUE(harness::FileExists(client + "\\package\\D010300BE.pkg"));
+    EXPECT_TRUE(velsupport::FileExists(client + "\\package\\D010300BE.pkg"));
 }
 
 }  // namespace

@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "Monitor.h"
-#include "TestFiles.h"
+#include "LogText.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
+#include "support/TestName.h"
 
 #ifndef VEL_INSTALLER_EXE
 #error "VEL_INSTALLER_EXE names the installer program built beside the tests"
@@ -27,7 +30,7 @@ constexpr unsigned kRunTimeoutMs = 60000;
 // The installer as the build made it, without a package.
 inline std::string BareInstallerPath()
 {
-    return harness::ProgramFolder() + "\\" + VEL_INSTALLER_EXE;
+    return velsupport::ProgramFolder() + "\\" + VEL_INSTALLER_EXE;
 }
 
 // A title no other process has: launchers name their own windows.
@@ -58,18 +61,18 @@ class InstallerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::make_unique<harness::TestFolder>(std::string(info->test_suite_name()) + "." + info->name());
-        ASSERT_FALSE(folder_->Path().empty()) << "cannot make the test folder";
+        folder_ = std::make_unique<velsupport::TempFolder>(velsupport::CurrentTestName(),
+                                                           velsupport::TempFolder::Place::CurrentFolder);
+        ASSERT_TRUE(folder_->Valid()) << "cannot make the test folder";
         installer_ = *folder_ / VEL_INSTALLER_EXE;
     }
 
-    const harness::TestFolder& Folder() const { return *folder_; }
+    const velsupport::TempFolder& Folder() const { return *folder_; }
     const std::string& Installer() const { return installer_; }
 
     void CopyBareInstaller()
     {
-        ASSERT_TRUE(harness::CopyOneFile(BareInstallerPath(), installer_)) << BareInstallerPath();
+        ASSERT_TRUE(velsupport::CopyOneFile(BareInstallerPath(), installer_)) << BareInstallerPath();
     }
 
     // Runs the installer with `args` under a monitor window titled `title` (none when empty),
@@ -87,19 +90,19 @@ protected:
         EXPECT_TRUE(r.run.started) << r.run.error;
         EXPECT_FALSE(r.run.timedOut) << "the installer did not end within " << kRunTimeoutMs << " ms";
         const std::string log = LogPathBeside(program);
-        r.logExists = harness::FileExists(log);
+        r.logExists = velsupport::FileExists(log);
         r.log = harness::ReadLogLines(log);
         return r;
     }
 
     static std::string LogPathBeside(const std::string& program)
     {
-        const std::string folder = harness::FolderOf(program);
+        const std::string folder = velsupport::FolderOf(program);
         return (folder.empty() ? std::string(".") : folder) + "\\install.log";
     }
 
 private:
-    std::unique_ptr<harness::TestFolder> folder_;
+    std::unique_ptr<velsupport::TempFolder> folder_;
     std::string installer_;
 };
 

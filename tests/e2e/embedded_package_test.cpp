@@ -21,7 +21,7 @@ protected:
             return;
         client_ = Folder() / "client";
         // A full client one version below the patch, with its archive folder.
-        ASSERT_TRUE(harness::WriteTestFile(client_ + "\\update.cfg", "ver=1.3.0.189\r\nexe=Velmora.exe\r\n"));
+        ASSERT_TRUE(velsupport::WriteFileText(client_ + "\\update.cfg", "ver=1.3.0.189\r\nexe=Velmora.exe\r\n"));
         ASSERT_TRUE(CreateDirectoryA((client_ + "\\package").c_str(), nullptr));
     }
 
@@ -34,7 +34,7 @@ protected:
         EXPECT_TRUE(WritePackage(files, pkg, &error)) << error;
         EXPECT_TRUE(BuildInstaller(BareInstallerPath(), pkg, kFrom, kTo, kFullClient, Installer(), &error)) << error;
         std::string bytes;
-        EXPECT_TRUE(harness::ReadWholeFile(pkg, &bytes));
+        EXPECT_TRUE(velsupport::ReadFileText(pkg, &bytes));
         return static_cast<uint32_t>(bytes.size());
     }
 
@@ -71,14 +71,14 @@ void ExpectSuccessfulRun(const SilentResult& r)
         EXPECT_EQ(line.find("生成临时文件包用于解压失败"), std::string::npos) << harness::GbkToUtf8(line);
     }
     EXPECT_EQ(r.log.back(), "升级成功！") << Shown(r.log);
-    for (const harness::CopyDataRecord& m : r.run.messages)
+    for (const velsupport::CopyDataRecord& m : r.run.messages)
         EXPECT_NE(m.tag, -16) << "result message " << m.data << ": " << harness::GbkToUtf8(m.bytes);
 }
 
 std::string FileText(const std::string& path)
 {
     std::string text;
-    EXPECT_TRUE(harness::ReadWholeFile(path, &text)) << path;
+    EXPECT_TRUE(velsupport::ReadFileText(path, &text)) << path;
     return text;
 }
 
@@ -89,7 +89,7 @@ TEST_F(PackagedInstaller, FindsVerifiesAndInstallsItsPackage)
     ExpectSuccessfulRun(r);
 
     // The monitor sees percentages that never go back, then the completion pair 100, -1.
-    const std::vector<harness::CopyDataRecord>& m = r.run.messages;
+    const std::vector<velsupport::CopyDataRecord>& m = r.run.messages;
     ASSERT_GE(m.size(), 2u);
     uint32_t last = 0;
     for (size_t i = 0; i + 1 < m.size(); ++i) {
@@ -109,7 +109,7 @@ TEST_F(PackagedInstaller, FindsVerifiesAndInstallsItsPackage)
     EXPECT_EQ(FileText(Client() + "\\readme.txt"), ReadmeText());
     EXPECT_EQ(FileText(Client() + "\\package\\package.cfg"), "D010300BE.pkg\r\n");
     for (const char* gone : {"patch.pkg", "update.cfg.new", "tmp.tmp", "Res\\icon.bin", "package\\D010300BE.pkg.tmp"})
-        EXPECT_FALSE(harness::FileExists(Client() + "\\" + gone)) << gone;
+        EXPECT_FALSE(velsupport::FileExists(Client() + "\\" + gone)) << gone;
     FileReport archive;
     std::string error;
     ASSERT_TRUE(ExamineFile(Client() + "\\package\\D010300BE.pkg", true, &archive, &error)) << error;
@@ -124,11 +124,11 @@ TEST_F(PackagedInstaller, FindsTrailerFollowedByOtherData)
 {
     BuildFrom(SmallPatch());
     std::string exe;
-    ASSERT_TRUE(harness::ReadWholeFile(Installer(), &exe));
+    ASSERT_TRUE(velsupport::ReadFileText(Installer(), &exe));
     exe.append((8 - exe.size() % 8) % 8, '\0');
     for (int i = 0; i < 5000; ++i)
         exe += static_cast<char>((i * 131 + 7) & 0xFF);
-    ASSERT_TRUE(harness::WriteTestFile(Installer(), exe));
+    ASSERT_TRUE(velsupport::WriteFileText(Installer(), exe));
 
     ExpectSuccessfulRun(RunSilently(UniqueTitle("Vel E2E 监视窗口")));
 }
@@ -140,14 +140,14 @@ TEST_F(PackagedInstaller, RejectsPackageWithFlippedByte)
     const uint32_t packageLength = BuildFrom(SmallPatch());
     ASSERT_GT(packageLength, 2u);
     std::string original;
-    ASSERT_TRUE(harness::ReadWholeFile(Installer(), &original));
+    ASSERT_TRUE(velsupport::ReadFileText(Installer(), &original));
     const size_t packageStart = original.size() - 32 - packageLength;
 
     for (const size_t offset : {size_t{0}, size_t{packageLength / 2}, size_t{packageLength - 1}}) {
         SCOPED_TRACE("package byte " + std::to_string(offset));
         std::string damaged = original;
         damaged[packageStart + offset] = static_cast<char>(damaged[packageStart + offset] ^ 0x20);
-        ASSERT_TRUE(harness::WriteTestFile(Installer(), damaged));
+        ASSERT_TRUE(velsupport::WriteFileText(Installer(), damaged));
         DeleteFileA((Client() + "\\patch.pkg").c_str());
 
         const SilentResult r = RunSilently(UniqueTitle("Vel E2E 监视窗口"));
@@ -157,7 +157,7 @@ TEST_F(PackagedInstaller, RejectsPackageWithFlippedByte)
         EXPECT_TRUE(LogHas(r.log, "生成临时文件包用于解压失败 -9990")) << Shown(r.log);
         EXPECT_FALSE(LogHas(r.log, "升级成功！"));
         std::string copied;
-        ASSERT_TRUE(harness::ReadWholeFile(Client() + "\\patch.pkg", &copied));
+        ASSERT_TRUE(velsupport::ReadFileText(Client() + "\\patch.pkg", &copied));
         EXPECT_EQ(copied, damaged.substr(packageStart, packageLength));
     }
 }
@@ -188,10 +188,10 @@ TEST_F(PackagedInstaller, ReportsClientThatDoesNotFit)
         const std::string client = Folder() / (std::string("client_") + std::to_string(-c.code));
         ASSERT_TRUE(CreateDirectoryA(client.c_str(), nullptr));
         if (c.updateCfg) {
-            ASSERT_TRUE(harness::WriteTestFile(client + "\\update.cfg", c.updateCfg));
+            ASSERT_TRUE(velsupport::WriteFileText(client + "\\update.cfg", c.updateCfg));
         }
         if (c.miniClientIni) {
-            ASSERT_TRUE(harness::WriteTestFile(client + "\\Config\\MiniClient.ini", c.miniClientIni));
+            ASSERT_TRUE(velsupport::WriteFileText(client + "\\Config\\MiniClient.ini", c.miniClientIni));
         }
         const std::string title = UniqueTitle("Vel E2E 监视窗口");
 
@@ -204,11 +204,11 @@ TEST_F(PackagedInstaller, ReportsClientThatDoesNotFit)
         EXPECT_EQ(r.run.messages[0].bytes, WithTerminator(c.message));
         EXPECT_TRUE(LogHas(r.log, "检查安装包和版本失败 " + std::to_string(c.code))) << Shown(r.log);
         EXPECT_TRUE(LogHas(r.log, "发送错误消息:" + std::to_string(c.code + 10501))) << Shown(r.log);
-        EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg"));
+        EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg"));
         if (c.updateCfg) {
             EXPECT_EQ(FileText(client + "\\update.cfg"), c.updateCfg);
         } else {
-            EXPECT_FALSE(harness::FileExists(client + "\\update.cfg"));
+            EXPECT_FALSE(velsupport::FileExists(client + "\\update.cfg"));
         }
     }
 }

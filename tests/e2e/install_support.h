@@ -4,7 +4,8 @@
 #pragma once
 
 #include "e2e_support.h"
-#include "../win/sleeper/RunningSleeper.h"
+#include "support/Handles.h"
+#include "win/sleeper/RunningSleeper.h"
 
 #include <zlib.h>
 
@@ -38,8 +39,9 @@ using Snapshot = std::map<std::string, std::string>;
 inline void SnapshotInto(const std::string& root, const std::string& prefix, Snapshot* out)
 {
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((root + (prefix.empty() ? "" : "\\" + prefix) + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
+    const velsupport::ScopedFindHandle find(
+        FindFirstFileA((root + (prefix.empty() ? "" : "\\" + prefix) + "\\*").c_str(), &found));
+    if (!find.Valid())
         return;
     do {
         const std::string name = found.cFileName;
@@ -51,12 +53,11 @@ inline void SnapshotInto(const std::string& root, const std::string& prefix, Sna
             SnapshotInto(root, relative, out);
         } else {
             std::string bytes;
-            if (!harness::ReadWholeFile(root + "\\" + relative, &bytes))
+            if (!velsupport::ReadFileText(root + "\\" + relative, &bytes))
                 bytes = "<unreadable>";
             (*out)[relative] = bytes;
         }
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    } while (FindNextFileA(find.Get(), &found));
 }
 
 // Every file and folder under root, by path relative to it (folders end with '\\').
@@ -171,7 +172,7 @@ inline bool WriteArchiveOfLength(const std::string& path, uint32_t length, Archi
         }
         *entry = {name, content};
         std::string written;
-        if (!harness::ReadWholeFile(path, &written) || written.size() != length) {
+        if (!velsupport::ReadFileText(path, &written) || written.size() != length) {
             *problem = path + " came out " + std::to_string(written.size()) + " bytes long";
             return false;
         }
@@ -224,17 +225,17 @@ inline std::vector<uint32_t> ExpectedProgress(const ProgressPlan& plan)
     return p;
 }
 
-inline harness::CopyDataRecord ProgressMessage(uint32_t percent)
+inline velsupport::CopyDataRecord ProgressMessage(uint32_t percent)
 {
-    harness::CopyDataRecord m;
+    velsupport::CopyDataRecord m;
     m.tag = kTagProgress;
     m.data = percent;
     return m;
 }
 
-inline harness::CopyDataRecord ResultMessage(uint32_t number, const std::string& text)
+inline velsupport::CopyDataRecord ResultMessage(uint32_t number, const std::string& text)
 {
-    harness::CopyDataRecord m;
+    velsupport::CopyDataRecord m;
     m.tag = kTagResult;
     m.data = number;
     m.bytes = text + std::string(1, '\0');
@@ -242,27 +243,27 @@ inline harness::CopyDataRecord ResultMessage(uint32_t number, const std::string&
     return m;
 }
 
-inline std::vector<harness::CopyDataRecord> ProgressMessages(const std::vector<uint32_t>& percents)
+inline std::vector<velsupport::CopyDataRecord> ProgressMessages(const std::vector<uint32_t>& percents)
 {
-    std::vector<harness::CopyDataRecord> m;
+    std::vector<velsupport::CopyDataRecord> m;
     for (uint32_t p : percents)
         m.push_back(ProgressMessage(p));
     return m;
 }
 
 // The messages of a successful installation: its progress, then the completion pair.
-inline std::vector<harness::CopyDataRecord> SuccessMessages(const ProgressPlan& plan)
+inline std::vector<velsupport::CopyDataRecord> SuccessMessages(const ProgressPlan& plan)
 {
-    std::vector<harness::CopyDataRecord> m = ProgressMessages(ExpectedProgress(plan));
+    std::vector<velsupport::CopyDataRecord> m = ProgressMessages(ExpectedProgress(plan));
     m.push_back(ProgressMessage(100));
     m.push_back(ProgressMessage(kCompletionMark));
     return m;
 }
 
-inline std::vector<std::string> Describe(const std::vector<harness::CopyDataRecord>& messages)
+inline std::vector<std::string> Describe(const std::vector<velsupport::CopyDataRecord>& messages)
 {
     std::vector<std::string> lines;
-    for (const harness::CopyDataRecord& m : messages) {
+    for (const velsupport::CopyDataRecord& m : messages) {
         std::string line = (m.tag == kTagProgress ? "progress " : m.tag == kTagResult ? "result " : "tag " +
                             std::to_string(m.tag) + " ") + std::to_string(m.data) + " cb " + std::to_string(m.cbData);
         if (!m.bytes.empty())
@@ -305,17 +306,10 @@ public:
         : handle_(CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
     {
     }
-    ~LockedFile()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-    bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+    bool Held() const { return handle_.Valid(); }
 
 private:
-    HANDLE handle_;
+    velsupport::ScopedHandle handle_;
 };
 
 // A test with a client folder "client" beside its own installer copy. The installer's current
@@ -343,12 +337,12 @@ protected:
 
     void Put(const std::string& relative, const std::string& bytes)
     {
-        ASSERT_TRUE(harness::WriteTestFile(At(relative), bytes)) << relative;
+        ASSERT_TRUE(velsupport::WriteFileText(At(relative), bytes)) << relative;
     }
     void PutArchive(const std::string& relative, const std::vector<PackFile>& files)
     {
         std::string error;
-        ASSERT_TRUE(harness::WriteTestFile(At(relative), "")) << relative;   // its folder
+        ASSERT_TRUE(velsupport::WriteFileText(At(relative), "")) << relative;   // its folder
         ASSERT_TRUE(WritePackage(files, At(relative), &error)) << error;
     }
     void MakeReadOnly(const std::string& relative)
@@ -358,10 +352,10 @@ protected:
     std::string Text(const std::string& relative) const
     {
         std::string bytes;
-        EXPECT_TRUE(harness::ReadWholeFile(At(relative), &bytes)) << relative;
+        EXPECT_TRUE(velsupport::ReadFileText(At(relative), &bytes)) << relative;
         return bytes;
     }
-    bool Exists(const std::string& relative) const { return harness::FileExists(At(relative)); }
+    bool Exists(const std::string& relative) const { return velsupport::FileExists(At(relative)); }
 
     std::vector<ArchiveEntry> ArchiveAt(const std::string& relative) const
     {
@@ -379,7 +373,7 @@ protected:
         EXPECT_TRUE(WritePackage(files, pkg, &error)) << error;
         EXPECT_TRUE(BuildInstaller(BareInstallerPath(), pkg, kPatchFrom, kPatchTo, 0, Installer(), &error)) << error;
         packageBytes_.clear();
-        EXPECT_TRUE(harness::ReadWholeFile(pkg, &packageBytes_));
+        EXPECT_TRUE(velsupport::ReadFileText(pkg, &packageBytes_));
         DeleteFileA(pkg.c_str());
         return static_cast<uint32_t>(packageBytes_.size());
     }
@@ -399,7 +393,7 @@ protected:
         r.run = harness::RunWithMonitor(Installer(), "/S /D=" + client_ + " /user " + title, options);
         EXPECT_TRUE(r.run.started) << r.run.error;
         EXPECT_FALSE(r.run.timedOut) << "the installer did not end within " << kRunTimeoutMs << " ms";
-        r.logExists = harness::FileExists(log);
+        r.logExists = velsupport::FileExists(log);
         r.log = harness::ReadLogLines(log);
         return r;
     }

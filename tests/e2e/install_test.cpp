@@ -12,7 +12,7 @@ const char kOldMmog[] = "<mmog version=\"1.3.0.189\"/>\r\n";
 const char kNewMmog[] = "<mmog version=\"1.3.0.190\" note=\"新版本\"/>\r\n";
 const char kQuestionCaption[] = "发现正在运行文件";
 const char kRefusalCaption[] = "发现正在运行程序";
-const std::string kSleeper = harness::ProgramFolder() + "\\vel_sleeper.exe";
+const std::string kSleeper = velsupport::ProgramFolder() + "\\vel_sleeper.exe";
 
 // Content that compresses a little, so stored and inflated sizes differ.
 std::string Content(const std::string& seed, size_t size)
@@ -249,7 +249,7 @@ TEST_F(InstallTest, MissingArchiveFolderStopsBeforeAnyEntry)
 
     const std::string text = "不能建立临时更新包package\\D010300BE.pkg.tmp";
     EXPECT_EQ(r.run.exitCode, 0u);
-    EXPECT_MESSAGES(r.run.messages, (std::vector<harness::CopyDataRecord>{ProgressMessage(0), ResultMessage(501, text)}));
+    EXPECT_MESSAGES(r.run.messages, (std::vector<velsupport::CopyDataRecord>{ProgressMessage(0), ResultMessage(501, text)}));
     EXPECT_TRUE(LogHasInOrder(r.log, {"正在生成临时安装文件...", text, "发送错误消息:501", "升级成功！"})) << Shown(r.log);
     expected["patch.pkg"] = PackageBytes();
     EXPECT_FOLDER(TakeSnapshot(Client()), expected);
@@ -331,7 +331,7 @@ TEST_F(InstallTest, DeleteListRemovesNamedFilesAndFoldersInsideClientOnly)
     MakeReadOnly("oldfolder\\sub\\b.txt");
     Put("data\\slash.txt", "slash");
     Put("keep.txt", "keep");
-    ASSERT_TRUE(harness::WriteTestFile(Folder() / "outside.txt", "outside"));
+    ASSERT_TRUE(velsupport::WriteFileText(Folder() / "outside.txt", "outside"));
     const std::string list =
         "old\\gone.txt\r\nold\\ro.txt\r\noldfolder\r\n..\\outside.txt\r\ndata\\..\\..\\outside.txt\r\n"
         "missing.txt\r\n   \r\ndata/slash.txt \t\r\n\r\ndocs\\delivered.txt";
@@ -347,7 +347,7 @@ TEST_F(InstallTest, DeleteListRemovesNamedFilesAndFoldersInsideClientOnly)
     ExpectCompleted(r);
     EXPECT_MESSAGES(r.run.messages, SuccessMessages(RebuildPlan(patch)));
     std::string outside;
-    EXPECT_TRUE(harness::ReadWholeFile(Folder() / "outside.txt", &outside));
+    EXPECT_TRUE(velsupport::ReadFileText(Folder() / "outside.txt", &outside));
     EXPECT_EQ(outside, "outside");
     EXPECT_EQ(ArchiveAt(kClientArchive), EntriesOf(ClientArchiveFiles()));
     Snapshot actual = TakeSnapshot(Client());
@@ -417,7 +417,7 @@ TEST_F(InstallTest, ResourceIndexMergeWithAndWithoutLibrary)
         Put("RAVN\\RAVNDownload\\B.vpk", "patch B");
         Put("RAVN\\RAVNReserve\\RAVNFileList.ini", "older reserve copy");
         if (c.libraryInClient) {
-            ASSERT_TRUE(CopyFileA((harness::ProgramFolder() + "\\RAVNMerge.dll").c_str(), At("RAVNMerge.dll").c_str(),
+            ASSERT_TRUE(CopyFileA((velsupport::ProgramFolder() + "\\RAVNMerge.dll").c_str(), At("RAVNMerge.dll").c_str(),
                                   FALSE));
         }
         const std::string newList = FileList(c.newPatches);
@@ -478,7 +478,7 @@ TEST_F(InstallTest, ResourceIndexMergeWithAndWithoutLibrary)
             EXPECT_FALSE(LogMentions(r.log, "Move ")) << Shown(r.log);
             expected["RAVN\\RAVNDownload\\C.vpk"] = "patch C";
         }
-        EXPECT_FALSE(harness::FileExists(Folder() / "merge_call.txt"));
+        EXPECT_FALSE(velsupport::FileExists(Folder() / "merge_call.txt"));
         EXPECT_FOLDER(actual, expected);
     }
 }
@@ -545,7 +545,7 @@ TEST_F(InstallTest, RunningClientKeptWhenUserRefuses)
 
     const std::string refusal = "程序[velmora.exe]未关闭，停止更新！";
     EXPECT_EQ(r.run.exitCode, 0u);
-    EXPECT_MESSAGES(r.run.messages, std::vector<harness::CopyDataRecord>{});
+    EXPECT_MESSAGES(r.run.messages, std::vector<velsupport::CopyDataRecord>{});
     ASSERT_EQ(r.run.boxes.size(), 2u);
     EXPECT_EQ(r.run.boxes[0].caption, kQuestionCaption);
     EXPECT_EQ(r.run.boxes[1].caption, kRefusalCaption);
@@ -598,7 +598,7 @@ TEST_F(InstallTest, RunningProgramOfThePackageRefused)
     EXPECT_EQ(r.run.exitCode, 0u);
     std::vector<uint32_t> progress = ExpectedProgress(RebuildPlan(4, 2));
     progress.pop_back();   // the run ends inside the loop, before the final position
-    std::vector<harness::CopyDataRecord> messages = ProgressMessages(progress);
+    std::vector<velsupport::CopyDataRecord> messages = ProgressMessages(progress);
     messages.push_back(ResultMessage(501, refusal));
     EXPECT_MESSAGES(r.run.messages, messages);
     ASSERT_EQ(r.run.boxes.size(), 2u);
@@ -669,7 +669,7 @@ TEST_F(InstallTest, HostileEntryNamesRefused)
     const std::vector<std::string> outside = {Folder() / "evil.txt", "C:\\x.txt", "\\abs.txt", Folder() / "evil2.txt",
                                               Folder() / "evil3.txt"};
     for (const std::string& path : outside)
-        ASSERT_FALSE(harness::FileExists(path)) << path;
+        ASSERT_FALSE(velsupport::FileExists(path)) << path;
 
     for (size_t i = 0; i < hostile.size(); ++i) {
         SCOPED_TRACE(hostile[i]);
@@ -683,7 +683,7 @@ TEST_F(InstallTest, HostileEntryNamesRefused)
         ExpectStoppedAtEntry(r, hostile[i]);
         EXPECT_MESSAGES(r.run.messages, ProgressMessages(ExpectedProgress(NewArchivePlan(3, 1))));
         for (const std::string& path : outside) {
-            EXPECT_FALSE(harness::FileExists(path)) << path;
+            EXPECT_FALSE(velsupport::FileExists(path)) << path;
             DeleteFileA(path.c_str());
         }
         expected["docs\\"] = kFolderMark;
@@ -740,7 +740,7 @@ TEST_F(InstallTest, ArchiveHeldOpenStopsCommit)
 
     const std::string text = "将文件package\\D010300BD.pkg.tmp改名为 package\\D010300BD.pkg时出错！";
     EXPECT_EQ(r.run.exitCode, 0u);
-    std::vector<harness::CopyDataRecord> messages = ProgressMessages(ExpectedProgress(RebuildPlan(patch)));
+    std::vector<velsupport::CopyDataRecord> messages = ProgressMessages(ExpectedProgress(RebuildPlan(patch)));
     messages.push_back(ResultMessage(501, text));
     EXPECT_MESSAGES(r.run.messages, messages);
     EXPECT_EQ(LogCount(r.log, text), 2u) << Shown(r.log);

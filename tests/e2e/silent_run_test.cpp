@@ -39,7 +39,7 @@ TEST_F(BareInstaller, ReportsMissingPackageToMonitorAndExitsWithOne)
 
     EXPECT_EQ(r.run.exitCode, 1u);
     ASSERT_EQ(r.run.messages.size(), 1u);
-    const harness::CopyDataRecord& m = r.run.messages[0];
+    const velsupport::CopyDataRecord& m = r.run.messages[0];
     EXPECT_EQ(m.tag, -16);
     EXPECT_EQ(m.data, 502u);
     EXPECT_EQ(m.cbData, std::strlen(kNoPackage) + 1);
@@ -168,7 +168,7 @@ TEST_F(BareInstaller, WritesLogBesideProgramInFolderWithTrailByteBackslash)
     ASSERT_NE(gbkName.find('\x5C'), std::string::npos) << "the name must hold a trail byte 0x5C";
     const std::string programFolder = Folder() / gbkName;
     const std::string program = programFolder + "\\" + VEL_INSTALLER_EXE;
-    ASSERT_TRUE(harness::CopyOneFile(BareInstallerPath(), program));
+    ASSERT_TRUE(velsupport::CopyOneFile(BareInstallerPath(), program));
     const std::string elsewhere = Folder() / "launcher";
     ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
 
@@ -177,8 +177,8 @@ TEST_F(BareInstaller, WritesLogBesideProgramInFolderWithTrailByteBackslash)
     EXPECT_EQ(r.run.exitCode, 1u);
     EXPECT_TRUE(r.logExists);
     EXPECT_TRUE(LogHas(r.log, "检查安装包和版本失败 -9999")) << Shown(r.log);
-    EXPECT_FALSE(harness::FileExists(elsewhere + "\\install.log"));
-    EXPECT_FALSE(harness::FileExists(Folder() / "install.log"));
+    EXPECT_FALSE(velsupport::FileExists(elsewhere + "\\install.log"));
+    EXPECT_FALSE(velsupport::FileExists(Folder() / "install.log"));
 }
 
 // Values longer than the 259 characters of a path buffer must not end the process abnormally.
@@ -203,7 +203,7 @@ TEST_F(BareInstaller, LowerCaseSwitchOpensDialogWithoutLog)
 {
     CopyBareInstaller();
     const std::string log = LogPathBeside(Installer());
-    ASSERT_TRUE(harness::WriteTestFile(log, "earlier run\r\n"));
+    ASSERT_TRUE(velsupport::WriteFileText(log, "earlier run\r\n"));
     harness::MonitorOptions options;
     options.answers = {{"Velmora客户端更新包", kCloseButton, 1}};
     options.timeoutMs = 30000;
@@ -215,7 +215,7 @@ TEST_F(BareInstaller, LowerCaseSwitchOpensDialogWithoutLog)
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.boxes.size(), 1u);
     std::string text;
-    ASSERT_TRUE(harness::ReadWholeFile(log, &text));
+    ASSERT_TRUE(velsupport::ReadFileText(log, &text));
     EXPECT_EQ(text, "earlier run\r\n");
 }
 

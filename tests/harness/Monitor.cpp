@@ -1,12 +1,15 @@
 #include "Monitor.h"
 
-#include "TestFiles.h"
+#include "support/ChildProcess.h"
+#include "support/Files.h"
+#include "support/MonitorWindow.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <memory>
 #include <set>
 
 namespace harness {
@@ -16,66 +19,6 @@ namespace {
 constexpr DWORD kBoxPollMs = 20;
 // Control id of the message text in a system message box.
 constexpr int kMessageBoxTextId = 0xFFFF;
-constexpr char kMonitorClass[] = "VelHarnessMonitor";
-
-struct Handle {
-    HANDLE h = nullptr;
-    Handle() = default;
-    explicit Handle(HANDLE handle) : h(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { if (h) CloseHandle(h); }
-};
-
-struct Window {
-    HWND h = nullptr;
-    Window() = default;
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-    ~Window() { if (h) DestroyWindow(h); }
-};
-
-LRESULT CALLBACK MonitorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_COPYDATA) {
-        auto* run = reinterpret_cast<MonitorRun*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-        const auto* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (run && cds) {
-            CopyDataRecord rec;
-            rec.tag = static_cast<int32_t>(wParam);
-            rec.data = static_cast<uint32_t>(cds->dwData);
-            rec.cbData = cds->cbData;
-            if (cds->lpData && cds->cbData)
-                rec.bytes.assign(static_cast<const char*>(cds->lpData), cds->cbData);
-            run->messages.push_back(rec);
-        }
-        return TRUE;
-    }
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
-}
-
-bool RegisterMonitorClass()
-{
-    static bool registered = false;
-    if (registered)
-        return true;
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = MonitorProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kMonitorClass;
-    registered = RegisterClassExA(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    return registered;
-}
-
-void PumpMessages()
-{
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
 
 std::string WindowText(HWND hwnd)
 {
@@ -179,79 +122,59 @@ const char* ButtonName(int button)
 MonitorRun RunWithMonitor(const std::string& exe, const std::string& args, const MonitorOptions& options)
 {
     MonitorRun run;
-    Window monitor;
+    std::unique_ptr<velsupport::MonitorWindow> monitor;
     if (!options.title.empty()) {
-        if (!RegisterMonitorClass()) {
-            run.error = "RegisterClassEx failed";
+        monitor = std::make_unique<velsupport::MonitorWindow>(options.title);
+        if (!monitor->Valid()) {
+            run.error = "CreateWindowEx failed: " + std::to_string(monitor->CreationError());
             return run;
         }
-        // Hidden is enough: FindWindow finds hidden top-level windows too.
-        monitor.h = CreateWindowExA(0, kMonitorClass, options.title.c_str(), WS_OVERLAPPEDWINDOW,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
-                                    GetModuleHandleA(nullptr), nullptr);
-        if (!monitor.h) {
-            run.error = "CreateWindowEx failed: " + std::to_string(GetLastError());
-            return run;
-        }
-        SetWindowLongPtrA(monitor.h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&run));
-        run.monitorWindow = reinterpret_cast<uintptr_t>(monitor.h);
+        run.monitorWindow = reinterpret_cast<uintptr_t>(monitor->Handle());
     }
 
     const std::string program = FullPath(exe);
-    std::string workDir = options.workDir.empty() ? FolderOf(program) : FullPath(options.workDir);
-    std::string cmdline = "\"" + program + "\" " + args;
-    std::vector<char> cmdbuf(cmdline.begin(), cmdline.end());
-    cmdbuf.push_back('\0');
-
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(program.c_str(), cmdbuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &si, &pi)) {
-        run.error = "CreateProcess " + program + " failed: " + std::to_string(GetLastError());
-        if (monitor.h)
-            SetWindowLongPtrA(monitor.h, GWLP_USERDATA, 0);
+    const std::string workDir = options.workDir.empty() ? velsupport::FolderOf(program) : FullPath(options.workDir);
+    velsupport::ChildProcess child;
+    if (!child.StartCommandLine(program, "\"" + program + "\" " + args, workDir, &run.error))
         return run;
-    }
     run.started = true;
-    Handle process(pi.hProcess);
-    Handle thread(pi.hThread);
+    HANDLE process = child.Handle();
 
     BoxAnswerer answerer;
     answerer.pending = options.answers;
     const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
     for (;;) {
-        PumpMessages();
+        velsupport::PumpMessages();
         answerer.Poll(run);
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
             run.timedOut = true;
-            OpenWindows ow = {pi.dwProcessId, &run};
+            OpenWindows ow = {child.Id(), &run};
             EnumWindows(RecordOpenWindow, reinterpret_cast<LPARAM>(&ow));
-            TerminateProcess(process.h, 0xDEAD);
+            TerminateProcess(process, 0xDEAD);
             // Its pending sends to the monitor must still be taken off the queue for it to die.
-            while (MsgWaitForMultipleObjects(1, &process.h, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
-                PumpMessages();
+            while (MsgWaitForMultipleObjects(1, &process, FALSE, 5000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+                velsupport::PumpMessages();
             break;
         }
         const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kBoxPollMs));
-        const DWORD r = MsgWaitForMultipleObjects(1, &process.h, FALSE, wait, QS_ALLINPUT);
+        const DWORD r = MsgWaitForMultipleObjects(1, &process, FALSE, wait, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) {
-            PumpMessages();
+            velsupport::PumpMessages();
             break;
         }
         if (r == WAIT_FAILED) {
             run.error = "MsgWaitForMultipleObjects failed: " + std::to_string(GetLastError());
-            TerminateProcess(process.h, 0xDEAD);
-            WaitForSingleObject(process.h, 5000);
+            TerminateProcess(process, 0xDEAD);
+            WaitForSingleObject(process, 5000);
             break;
         }
     }
     DWORD code = 0;
-    GetExitCodeProcess(process.h, &code);
+    GetExitCodeProcess(process, &code);
     run.exitCode = code;
-    if (monitor.h)
-        SetWindowLongPtrA(monitor.h, GWLP_USERDATA, 0);
+    if (monitor)
+        run.messages = monitor->TakeRecords();
     return run;
 }
 

@@ -6,15 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace harness {
+#include "support/MonitorWindow.h"
 
-// One WM_COPYDATA as the monitor window received it.
-struct CopyDataRecord {
-    int32_t tag = 0;      // wParam, which carries a tag instead of a window handle
-    uint32_t data = 0;    // dwData
-    uint32_t cbData = 0;
-    std::string bytes;    // the cbData bytes of lpData, terminator included when sent
-};
+namespace harness {
 
 // Answer `times` message boxes whose caption is exactly `caption` with the button `button`
 // (IDOK, IDCANCEL, IDYES, IDNO, IDRETRY, ...).
@@ -44,7 +38,7 @@ struct MonitorRun {
     bool timedOut = false;
     unsigned long exitCode = 0;
     uintptr_t monitorWindow = 0;   // handle value of the monitor window, 0 without one
-    std::vector<CopyDataRecord> messages;
+    std::vector<velsupport::CopyDataRecord> messages;
     std::vector<BoxSeen> boxes;
     std::string error;             // why the program did not start
 };

@@ -1,7 +1,7 @@
 // vel-monitor: runs a program under a monitor window, as a launcher does, and prints what it
 // reported. For scripts and for looking at a real installer by hand.
 #include "Monitor.h"
-#include "TestFiles.h"
+#include "LogText.h"
 
 #include <windows.h>
 
@@ -140,7 +140,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "vel-monitor: %s\n", run.error.c_str());
         return 3;
     }
-    for (const harness::CopyDataRecord& m : run.messages) {
+    for (const velsupport::CopyDataRecord& m : run.messages) {
         std::string line = "COPYDATA tag=" + std::to_string(m.tag) + " data=" + std::to_string(m.data) +
                            " (" + std::to_string(static_cast<int32_t>(m.data)) + ") cb=" + std::to_string(m.cbData);
         if (!m.bytes.empty()) {

@@ -58,63 +58,6 @@ void PostKey(HWND window, UINT down, UINT up, WPARAM key, LPARAM flags)
 
 }  // namespace
 
-ChildProcess::~ChildProcess()
-{
-    Kill();
-    if (process_)
-        CloseHandle(process_);
-}
-
-bool ChildProcess::Start(const std::string& exe, const std::string& args, const std::string& workDir,
-                         std::string* error)
-{
-    if (process_) {
-        *error = "a program is already running";
-        return false;
-    }
-    std::string commandLine = "\"" + exe + "\"";
-    if (!args.empty())
-        commandLine += " " + args;
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &info)) {
-        *error = "CreateProcess " + exe + " failed: " + std::to_string(GetLastError());
-        return false;
-    }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    processId_ = info.dwProcessId;
-    threadId_ = info.dwThreadId;
-    return true;
-}
-
-bool ChildProcess::Running() const
-{
-    return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-}
-
-bool ChildProcess::WaitExit(DWORD timeoutMs, DWORD* exitCode)
-{
-    if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
-        return false;
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    *exitCode = code;
-    return true;
-}
-
-void ChildProcess::Kill()
-{
-    if (Running()) {
-        TerminateProcess(process_, 0xDEAD);
-        WaitForSingleObject(process_, 10000);
-    }
-}
-
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption)
 {
     WindowSearch search = {processId, className, caption, nullptr};
@@ -122,7 +65,7 @@ HWND FindProcessWindow(DWORD processId, const char* className, const char* capti
     return search.found;
 }
 
-bool WaitUntil(const ChildProcess& process, DWORD timeoutMs, const std::function<bool()>& done)
+bool WaitUntil(const velsupport::ChildProcess& process, DWORD timeoutMs, const std::function<bool()>& done)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "support/ChildProcess.h"
+
 namespace uidriver {
 
 constexpr char kDialogTitle[] = "Velmora客户端更新包";
@@ -23,37 +25,11 @@ constexpr int kProgressBar = 1011;
 // Poll step of every wait: short enough to notice a state soon after it is reached.
 constexpr DWORD kPollMs = 20;
 
-// A program this process started; ended by force (and waited for) unless it already ended,
-// so a failing test never leaves it running.
-class ChildProcess {
-public:
-    ChildProcess() = default;
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Runs `"exe" args` in workDir (the program's own folder when empty).
-    bool Start(const std::string& exe, const std::string& args, const std::string& workDir, std::string* error);
-    bool Running() const;
-    // True with the exit code once the program has ended within timeoutMs.
-    bool WaitExit(DWORD timeoutMs, DWORD* exitCode);
-    void Kill();
-
-    HANDLE Handle() const { return process_; }
-    DWORD Id() const { return processId_; }
-    DWORD MainThreadId() const { return threadId_; }
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
-    DWORD threadId_ = 0;
-};
-
 // The one visible top-level window of `processId` with this class and caption; null when none.
 HWND FindProcessWindow(DWORD processId, const char* className, const char* caption);
 
 // Waits, while `process` runs, until `done` holds; false on timeout or when the program ended.
-bool WaitUntil(const ChildProcess& process, DWORD timeoutMs, const std::function<bool()>& done);
+bool WaitUntil(const velsupport::ChildProcess& process, DWORD timeoutMs, const std::function<bool()>& done);
 
 // The text of any window, asked from its owner (WM_GETTEXT is marshalled across processes).
 std::string WindowText(HWND window);
@@ -61,7 +37,7 @@ std::string WindowText(HWND window);
 // The installer's dialog, seen from outside.
 class PlayerDialog {
 public:
-    explicit PlayerDialog(const ChildProcess& process) : process_(process) {}
+    explicit PlayerDialog(const velsupport::ChildProcess& process) : process_(process) {}
 
     // Waits until the dialog is shown; false when it did not appear within timeoutMs.
     bool Find(DWORD timeoutMs);
@@ -90,7 +66,7 @@ public:
 private:
     HWND Control(int id) const { return GetDlgItem(dialog_, id); }
 
-    const ChildProcess& process_;
+    const velsupport::ChildProcess& process_;
     HWND dialog_ = nullptr;
 };
 

@@ -11,7 +11,11 @@
 
 #include "DialogDriver.h"
 #include "PackTool.h"
-#include "TestFiles.h"
+#include "LogText.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
+#include "support/TestName.h"
+#include "win/sleeper/RunningSleeper.h"
 
 #ifndef VEL_INSTALLER_EXE
 #error "VEL_INSTALLER_EXE names the installer program built beside the tests"
@@ -66,7 +70,7 @@ std::string Shown(const std::string& gbk)
 std::string FileText(const std::string& path)
 {
     std::string text;
-    EXPECT_TRUE(harness::ReadWholeFile(path, &text)) << path;
+    EXPECT_TRUE(velsupport::ReadFileText(path, &text)) << path;
     return text;
 }
 
@@ -118,7 +122,7 @@ private:
 
 // One installer run: the process and its dialog, the process ended by force if a test fails.
 struct DialogRun {
-    uidriver::ChildProcess process;
+    velsupport::ChildProcess process;
     uidriver::PlayerDialog dialog{process};
 };
 
@@ -126,14 +130,14 @@ class PlayerDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::make_unique<harness::TestFolder>(std::string(info->test_suite_name()) + "." + info->name());
-        ASSERT_FALSE(folder_->Path().empty()) << "cannot make the test folder";
+        folder_ = std::make_unique<velsupport::TempFolder>(velsupport::CurrentTestName(),
+                                                           velsupport::TempFolder::Place::CurrentFolder);
+        ASSERT_TRUE(folder_->Valid()) << "cannot make the test folder";
     }
 
-    const harness::TestFolder& Folder() const { return *folder_; }
+    const velsupport::TempFolder& Folder() const { return *folder_; }
 
-    static std::string BareInstaller() { return harness::ProgramFolder() + "\\" + VEL_INSTALLER_EXE; }
+    static std::string BareInstaller() { return velsupport::ProgramFolder() + "\\" + VEL_INSTALLER_EXE; }
 
     static std::vector<PackFile> SmallPatch()
     {
@@ -153,7 +157,7 @@ protected:
         EXPECT_TRUE(BuildInstaller(BareInstaller(), pkg, from, kTo, clientType, installer, &error)) << error;
         if (packageLength) {
             std::string bytes;
-            EXPECT_TRUE(harness::ReadWholeFile(pkg, &bytes));
+            EXPECT_TRUE(velsupport::ReadFileText(pkg, &bytes));
             *packageLength = bytes.size();
         }
         DeleteFileA(pkg.c_str());
@@ -162,9 +166,9 @@ protected:
 
     static void MakeClient(const std::string& folder, const char* updateCfg, bool micro = false)
     {
-        ASSERT_TRUE(harness::WriteTestFile(folder + "\\update.cfg", updateCfg)) << folder;
+        ASSERT_TRUE(velsupport::WriteFileText(folder + "\\update.cfg", updateCfg)) << folder;
         if (micro) {
-            ASSERT_TRUE(harness::WriteTestFile(folder + "\\Config\\MiniClient.ini", "[Version]\r\nVer=1\r\n"));
+            ASSERT_TRUE(velsupport::WriteFileText(folder + "\\Config\\MiniClient.ini", "[Version]\r\nVer=1\r\n"));
         }
         ASSERT_TRUE(CreateDirectoryA((folder + "\\package").c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     }
@@ -173,7 +177,7 @@ protected:
     static void Open(DialogRun& run, const std::string& installer)
     {
         std::string error;
-        ASSERT_TRUE(run.process.Start(installer, "", harness::FolderOf(installer), &error)) << error;
+        ASSERT_TRUE(run.process.Start(installer, "", velsupport::FolderOf(installer), &error)) << error;
         ASSERT_TRUE(run.dialog.Find(kOpenTimeoutMs)) << "no dialog titled " << Shown(uidriver::kDialogTitle);
     }
 
@@ -207,19 +211,19 @@ protected:
         ASSERT_TRUE(run.process.WaitExit(kExitTimeoutMs, &code)) << "the program did not end after 关闭";
         EXPECT_EQ(code, 0u);
         for (const std::string& folder : noLogIn)
-            EXPECT_FALSE(harness::FileExists(folder + "\\install.log")) << "a dialog run wrote " << folder << "\\install.log";
+            EXPECT_FALSE(velsupport::FileExists(folder + "\\install.log")) << "a dialog run wrote " << folder << "\\install.log";
     }
 
     InstallPathKeys keys_;
 
 private:
-    std::unique_ptr<harness::TestFolder> folder_;
+    std::unique_ptr<velsupport::TempFolder> folder_;
 };
 
 TEST_F(PlayerDialogTest, InstallerWithoutPackageOffersOnlyClose)
 {
     const std::string installer = Folder() / VEL_INSTALLER_EXE;
-    ASSERT_TRUE(harness::CopyOneFile(BareInstaller(), installer));
+    ASSERT_TRUE(velsupport::CopyOneFile(BareInstaller(), installer));
     // Even a client the registry points at is not looked at without a package.
     const std::string client = Folder() / "client";
     ASSERT_NO_FATAL_FAILURE(MakeClient(client, kOldUpdateCfg));
@@ -237,8 +241,8 @@ TEST_F(PlayerDialogTest, InstallerWithoutPackageOffersOnlyClose)
     run.dialog.PostCommand(kStartButton);
     ASSERT_NO_FATAL_FAILURE(ExpectStaysOpenOnEscapeAndClose(run));
     ExpectStatus(run, kNoPackage);
-    EXPECT_FALSE(harness::FileExists(Folder() / "patch.pkg"));
-    EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg"));
+    EXPECT_FALSE(velsupport::FileExists(Folder() / "patch.pkg"));
+    EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg"));
 
     CloseWithButton(run, {Folder().Path(), client});
 }
@@ -261,7 +265,7 @@ TEST_F(PlayerDialogTest, NewerClientIsRefusedButAnotherFolderMayBeChosen)
     run.dialog.PostCommand(kStartButton);
     ASSERT_NO_FATAL_FAILURE(ExpectStaysOpenOnEscapeAndClose(run));
     ExpectStatus(run, kAlreadyNewest);
-    EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg")) << "Enter on the disabled Start button extracted the package";
+    EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg")) << "Enter on the disabled Start button extracted the package";
     EXPECT_EQ(FileText(client + "\\update.cfg"), "ver=1.3.0.191\r\n");
 
     CloseWithButton(run, {Folder().Path(), client});
@@ -334,13 +338,13 @@ TEST_F(PlayerDialogTest, CrcFailureOnStartLetsThePlayerTryAgain)
     size_t packageLength = 0;
     const std::string installer = MakeInstaller(Folder().Path(), SmallPatch(), kFrom, kFullPackage, &packageLength);
     std::string bytes;
-    ASSERT_TRUE(harness::ReadWholeFile(installer, &bytes));
+    ASSERT_TRUE(velsupport::ReadFileText(installer, &bytes));
     ASSERT_GT(packageLength, 16u);
     ASSERT_LT(packageLength + 32, bytes.size());
     // The package sits right before the 32-byte trailer.
     const size_t middle = bytes.size() - 32 - packageLength / 2;
     bytes[middle] = static_cast<char>(bytes[middle] ^ 0x01);
-    ASSERT_TRUE(harness::WriteTestFile(installer, bytes));
+    ASSERT_TRUE(velsupport::WriteFileText(installer, bytes));
 
     const std::string client = Folder() / "client";
     ASSERT_NO_FATAL_FAILURE(MakeClient(client, kOldUpdateCfg));
@@ -357,7 +361,7 @@ TEST_F(PlayerDialogTest, CrcFailureOnStartLetsThePlayerTryAgain)
         ASSERT_TRUE(run.dialog.Click(kStartButton));
         ExpectStatus(run, kCrcFailed);
         ExpectButtons(run, true, true, true);
-        EXPECT_TRUE(harness::FileExists(client + "\\patch.pkg")) << "the package was not extracted";
+        EXPECT_TRUE(velsupport::FileExists(client + "\\patch.pkg")) << "the package was not extracted";
         ASSERT_NO_FATAL_FAILURE(ExpectStaysOpenOnEscapeAndClose(run));
     }
     EXPECT_EQ(FileText(client + "\\update.cfg"), kOldUpdateCfg);
@@ -374,18 +378,8 @@ TEST_F(PlayerDialogTest, InstallsWithEveryButtonLockedUntilTheWorkerEnds)
     ASSERT_NO_FATAL_FAILURE(MakeClient(client, kOldUpdateCfg));
     ASSERT_TRUE(InstallPathKeys::SetFolder(kFullKey, client));
 
-    const std::string clientProgram = Folder() / "Velmora.exe";
-    ASSERT_TRUE(harness::CopyOneFile(harness::ProgramFolder() + "\\vel_sleeper.exe", clientProgram));
-    const std::string eventName = "VelUiSleeper." + std::to_string(GetCurrentProcessId());
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-    ASSERT_NE(ready, nullptr);
-    uidriver::ChildProcess sleeper;
-    std::string error;
-    const bool sleeperStarted =
-        sleeper.Start(clientProgram, eventName + " " + std::to_string(GetCurrentProcessId()), Folder().Path(), &error);
-    const bool sleeperReady = sleeperStarted && WaitForSingleObject(ready, kStateTimeoutMs) == WAIT_OBJECT_0;
-    CloseHandle(ready);
-    ASSERT_TRUE(sleeperReady) << error;
+    const RunningProgram sleeper(velsupport::ProgramFolder() + "\\vel_sleeper.exe", Folder().Path(), "Velmora.exe");
+    ASSERT_TRUE(sleeper.Started()) << "the client program stand-in did not start";
 
     DialogRun run;
     ASSERT_NO_FATAL_FAILURE(Open(run, installer));
@@ -414,8 +408,7 @@ TEST_F(PlayerDialogTest, InstallsWithEveryButtonLockedUntilTheWorkerEnds)
     EXPECT_EQ(CompareFileTime(&extracted, &afterKeys), 0) << "a second Start extracted the package again";
 
     PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(question, IDYES)));
-    DWORD sleeperCode = 0;
-    EXPECT_TRUE(sleeper.WaitExit(kStateTimeoutMs, &sleeperCode)) << "the running client was not ended";
+    EXPECT_TRUE(velsupport::WaitSignalled(sleeper.Handle(), kStateTimeoutMs)) << "the running client was not ended";
 
     ExpectStatus(run, kInstalled);
     EXPECT_TRUE(run.dialog.WaitForEnabled(kCloseButton, true, kInstallTimeoutMs));
@@ -428,14 +421,14 @@ TEST_F(PlayerDialogTest, InstallsWithEveryButtonLockedUntilTheWorkerEnds)
     EXPECT_EQ(FileText(client + "\\update.cfg"), kNewUpdateCfg);
     EXPECT_TRUE(FileText(client + "\\readme.txt") == SmallPatch()[1].data) << "readme.txt differs";
     EXPECT_EQ(FileText(client + "\\package\\package.cfg"), "D010300BE.pkg\r\n");
-    EXPECT_TRUE(harness::FileExists(client + "\\package\\D010300BE.pkg"));
-    EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg"));
+    EXPECT_TRUE(velsupport::FileExists(client + "\\package\\D010300BE.pkg"));
+    EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg"));
 
     // A session installs once: Enter on the disabled Start button does not start again.
     run.dialog.PostCommand(kStartButton);
     ASSERT_NO_FATAL_FAILURE(ExpectStaysOpenOnEscapeAndClose(run));
     ExpectStatus(run, kInstalled);
-    EXPECT_FALSE(harness::FileExists(client + "\\patch.pkg")) << "a second installation started";
+    EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg")) << "a second installation started";
     ExpectButtons(run, false, true, true);
 
     CloseWithButton(run, {Folder().Path(), client});

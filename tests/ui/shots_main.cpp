@@ -14,7 +14,9 @@
 
 #include "DialogDriver.h"
 #include "PackTool.h"
-#include "TestFiles.h"
+#include "support/ChildProcess.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -54,7 +56,7 @@ private:
 };
 
 // Announces the state and waits for the script's answer.
-bool TakeShot(const uidriver::ChildProcess& process, const uidriver::PlayerDialog& dialog, const std::string& name)
+bool TakeShot(const velsupport::ChildProcess& process, const uidriver::PlayerDialog& dialog, const std::string& name)
 {
     RECT r;
     if (!GetWindowRect(dialog.Window(), &r))
@@ -63,11 +65,11 @@ bool TakeShot(const uidriver::ChildProcess& process, const uidriver::PlayerDialo
                              std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + "\n";
     // Written under another name first: the script never reads half a file.
     const std::string rect = name + ".rect";
-    if (!harness::WriteTestFile(rect + ".part", text) || !MoveFileExA((rect + ".part").c_str(), rect.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (!velsupport::WriteFileText(rect + ".part", text) || !MoveFileExA((rect + ".part").c_str(), rect.c_str(), MOVEFILE_REPLACE_EXISTING))
         return false;
     std::printf("vel_ui_shots: %s %s", name.c_str(), text.c_str());
     std::fflush(stdout);
-    return uidriver::WaitUntil(process, kShotTimeoutMs, [&] { return harness::FileExists(name + ".taken"); });
+    return uidriver::WaitUntil(process, kShotTimeoutMs, [&] { return velsupport::FileExists(name + ".taken"); });
 }
 
 }  // namespace
@@ -77,13 +79,10 @@ int main(int argc, char** argv)
     const int entries = argc > 1 ? std::atoi(argv[1]) : kDefaultEntries;
     if (entries < 1)
         return Fail("entry count must be positive");
-    const std::string here = harness::MakeTestFolder("shots");
-    if (here.empty())
+    const velsupport::TempFolder work("shots", velsupport::TempFolder::Place::CurrentFolder);
+    if (!work.Valid())
         return Fail("cannot make a work folder");
-    struct Cleanup {
-        std::string folder;
-        ~Cleanup() { harness::RemoveFolderTree(folder); }
-    } cleanup{here};
+    const std::string& here = work.Path();
 
     // A full client 1.3.0.189, and a patch to 1.3.0.190 big enough for the progress bar to be
     // caught under way.
@@ -92,9 +91,9 @@ int main(int argc, char** argv)
         return Fail("the client folder exists already");
     struct ClientCleanup {
         std::string folder;
-        ~ClientCleanup() { harness::RemoveFolderTree(folder); }
+        ~ClientCleanup() { velsupport::RemoveTree(folder); }
     } clientCleanup{client};
-    if (!harness::WriteTestFile(client + "\\update.cfg", "ver=1.3.0.189\r\nexe=Velmora.exe\r\n") ||
+    if (!velsupport::WriteFileText(client + "\\update.cfg", "ver=1.3.0.189\r\nexe=Velmora.exe\r\n") ||
         !CreateDirectoryA((client + "\\package").c_str(), nullptr))
         return Fail("cannot lay out the client");
     std::vector<PackFile> files = {{"update.cfg", "ver=1.3.0.190\r\nexe=Velmora.exe\r\n"}};
@@ -108,14 +107,14 @@ int main(int argc, char** argv)
     const std::string installer = here + "\\" + VEL_INSTALLER_EXE;
     std::string error;
     if (!WritePackage(files, pkg, &error) ||
-        !BuildInstaller(harness::ProgramFolder() + "\\" + VEL_INSTALLER_EXE, pkg, 0x010300BD, 0x010300BE, 0, installer, &error))
+        !BuildInstaller(velsupport::ProgramFolder() + "\\" + VEL_INSTALLER_EXE, pkg, 0x010300BD, 0x010300BE, 0, installer, &error))
         return Fail(("cannot build the installer: " + error).c_str());
 
     InstallPathValue value(client);
     if (!value.Ok())
         return Fail("cannot write the install path to the registry");
 
-    uidriver::ChildProcess process;
+    velsupport::ChildProcess process;
     if (!process.Start(installer, "", here, &error))
         return Fail(error.c_str());
     uidriver::PlayerDialog dialog(process);

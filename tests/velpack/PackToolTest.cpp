@@ -1,7 +1,6 @@
 // Tests of the release tool's library: what it writes must read back through the installer's own code.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,8 @@
 #include "package/Crc32.h"
 #include "package/PackageReader.h"
 #include "package/PackageTrailer.h"
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -27,43 +28,19 @@ const std::string kHostZiYuan = u8"资源";
 const std::string kHostJou = u8"乗";
 #endif
 
-class TempFolder {
+// Each test's own folder under the system temp folder.
+class OwnFolder : public velsupport::TempFolder {
 public:
-    TempFolder() {
-        EXPECT_TRUE(MakeTempFile(&reservation_));
-        path_ = reservation_ + ".d";
-        EXPECT_TRUE(MakeDirectory(path_));
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(path_), ignored);
-        RemoveFile(reservation_);
-    }
-    std::string operator/(const std::string& name) const { return JoinHostPath(path_, name); }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string reservation_;
-    std::string path_;
+    OwnFolder() : velsupport::TempFolder("velpack") { EXPECT_TRUE(Valid()); }
 };
 
 void WriteFile(const std::string& path, const std::string& data) {
-    StdioFile file;
-    ASSERT_TRUE(file.Open(path, "wb")) << path;
-    ASSERT_EQ(fwrite(data.data(), 1, data.size(), file.Get()), data.size());
-    ASSERT_TRUE(file.Close());
+    ASSERT_TRUE(velsupport::WriteFileText(path, data)) << path;
 }
 
 std::string ReadFile(const std::string& path) {
-    ByteBuffer data;
-    std::string error;
-    if (!ReadWholeFile(path, kMaxArchiveLength, &data, &error)) return std::string("<unreadable>");
-    return std::string(reinterpret_cast<const char*>(data.Data()), data.Size());
-}
-
-bool Exists(const std::string& path) {
-    uint64_t size = 0;
-    return FileSizeOf(path, &size);
+    std::string data;
+    return velsupport::ReadFileText(path, &data) ? data : std::string("<unreadable>");
 }
 
 std::vector<PackageEntry> ReadDirectory(const std::string& archive) {
@@ -75,7 +52,7 @@ std::vector<PackageEntry> ReadDirectory(const std::string& archive) {
     return entries;
 }
 
-std::string MakeStub(const TempFolder& dir) {
+std::string MakeStub(const OwnFolder& dir) {
     std::string stub = "MZ";
     for (int i = 0; i < 3000; ++i) stub += static_cast<char>(i * 7);
     WriteFile(dir / "stub.exe", stub);
@@ -153,7 +130,7 @@ TEST(GbkNames, SplitAndSafetyRespectTrailBytes) {
 }
 
 TEST(PackFolder, ResourceIndexKeepsItsForwardSlash) {
-    TempFolder dir;
+    OwnFolder dir;
     const std::string src = dir / "src";
     ASSERT_TRUE(MakeDirectory(src));
     ASSERT_TRUE(MakeDirectory(JoinHostPath(src, "RAVN")));
@@ -168,7 +145,7 @@ TEST(PackFolder, ResourceIndexKeepsItsForwardSlash) {
 }
 
 TEST(PackFolder, NamesAreRelativeGbkWithBackslashes) {
-    TempFolder dir;
+    OwnFolder dir;
     const std::string src = dir / "src";
     ASSERT_TRUE(MakeDirectory(src));
     ASSERT_TRUE(MakeDirectory(JoinHostPath(src, kHostZiYuan)));
@@ -209,18 +186,18 @@ TEST(PackFolder, NamesAreRelativeGbkWithBackslashes) {
 TEST(PackFolder, RefusesNamesWithoutGbkOrWindowsForm) {
     for (const std::string& name : {std::string(u8"😀.txt"), std::string("a:b.txt"), std::string("back\\slash"),
                                     std::string("trailing.")}) {
-        TempFolder dir;
+        OwnFolder dir;
         WriteFile(dir / name, "x");
         std::string error;
         EXPECT_FALSE(PackFolder(dir.Path(), dir / "out.pkg", &error)) << name;
         EXPECT_NE(error.find(name), std::string::npos) << error;
-        EXPECT_FALSE(Exists(dir / "out.pkg"));
+        EXPECT_FALSE(velsupport::FileExists(dir / "out.pkg"));
     }
 }
 #endif
 
 TEST(PackFolder, SameFilesGiveSameBytesWhateverTheCreationOrder) {
-    TempFolder dir;
+    OwnFolder dir;
     const std::vector<std::string> names = {"b.txt", "a.txt", "Z.txt", "c.dat", "m.bin"};
     const std::string first = dir / "first";
     const std::string second = dir / "second";
@@ -252,10 +229,10 @@ TEST(PackFolder, SameFilesGiveSameBytesWhateverTheCreationOrder) {
 }
 
 TEST(WritePackage, FailureLeavesNoFileAndKeepsAnOldOne) {
-    TempFolder dir;
+    OwnFolder dir;
     std::string error;
     EXPECT_FALSE(WritePackage({{"a.txt", "1"}, {"a.txt", "2"}}, dir / "dup.pkg", &error));
-    EXPECT_FALSE(Exists(dir / "dup.pkg"));
+    EXPECT_FALSE(velsupport::FileExists(dir / "dup.pkg"));
     WriteFile(dir / "old.pkg", "old");
     EXPECT_FALSE(WritePackage({{"a.txt", "1"}, {std::string(1024, 'n'), "2"}}, dir / "old.pkg", &error));
     EXPECT_EQ(ReadFile(dir / "old.pkg"), "old");
@@ -274,7 +251,7 @@ protected:
         package_ = ReadFile(dir_ / "p.pkg");
     }
 
-    TempFolder dir_;
+    OwnFolder dir_;
     std::string stub_;
     std::string package_;
 };
@@ -331,7 +308,7 @@ TEST_F(Installer, StubWithATrailerIsRefusedUnlessForced) {
     WriteFile(dir_ / "notexe", "ELF and so on");
     EXPECT_FALSE(BuildInstaller(dir_ / "notexe", dir_ / "p.pkg", 0, 1, 0, dir_ / "x.exe", &error));
     EXPECT_FALSE(BuildInstaller(stub_, dir_ / "missing.pkg", 0, 1, 0, dir_ / "x.exe", &error));
-    EXPECT_FALSE(Exists(dir_ / "x.exe"));
+    EXPECT_FALSE(velsupport::FileExists(dir_ / "x.exe"));
 }
 
 TEST_F(Installer, VerifyFindsAFlippedPackageByte) {
@@ -361,7 +338,7 @@ TEST_F(Installer, VerifyFindsAFlippedPackageByte) {
 }
 
 TEST(Extract, RefusesNamesLeavingTheFolderAndGoesOn) {
-    TempFolder dir;
+    OwnFolder dir;
     std::string error;
     ASSERT_TRUE(WritePackage({{"..\\evil.txt", "evil"},
                               {"good\\" + kJou + ".txt", "good"},
@@ -377,13 +354,13 @@ TEST(Extract, RefusesNamesLeavingTheFolderAndGoesOn) {
     EXPECT_EQ(summary.problems.size(), 4u);
     EXPECT_EQ(ReadFile(JoinHostPath(JoinHostPath(out, "good"), kHostJou + ".txt")), "good");
     EXPECT_EQ(ReadFile(JoinHostPath(out, "last.txt")), "last");
-    EXPECT_FALSE(Exists(dir / "evil.txt"));
-    EXPECT_FALSE(Exists(dir / "evil2.txt"));
+    EXPECT_FALSE(velsupport::FileExists(dir / "evil.txt"));
+    EXPECT_FALSE(velsupport::FileExists(dir / "evil2.txt"));
     EXPECT_EQ(RunTool({"extract", dir / "evil.pkg", dir / "again"}), 1);
 }
 
 TEST(CommandLine, ExitCodesSeparateUsageFromBadFiles) {
-    TempFolder dir;
+    OwnFolder dir;
     WriteFile(dir / "junk.bin", "this is neither an installer nor an archive");
     EXPECT_EQ(RunTool({"--help"}), 0);
     EXPECT_EQ(RunTool({}), 2);

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/Handles.h"
 
 class RunningProgram {
 public:
@@ -20,50 +22,36 @@ public:
         if (!CopyFileA(sleeperExe.c_str(), path_.c_str(), FALSE) &&
             GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES)
             return;
-        static unsigned counter = 0;
-        const std::string eventName =
-            "vel-sleeper-ready-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        if (!ready) return;
-        std::string command = "\"" + path_ + "\" " + eventName + " " + std::to_string(GetCurrentProcessId());
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back('\0');
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
+        const std::string eventName = velsupport::UniqueName("vel-sleeper-ready");
+        velsupport::ScopedHandle ready = velsupport::MakeEvent(eventName);
+        if (!ready.Valid()) return;
         // Started in the test's own current folder: one inside a scratch folder would keep it
         // from being removed.
-        if (CreateProcessA(path_.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                           &startup, &info_)) {
+        if (process_.Start(path_, eventName + " " + std::to_string(GetCurrentProcessId()), std::string(), nullptr,
+                           CREATE_NO_WINDOW)) {
             // Ready once its own code runs: from then on it is in every process snapshot.
-            HANDLE waits[] = {ready, info_.hProcess};
+            HANDLE waits[] = {ready.Get(), process_.Handle()};
             started_ = WaitForMultipleObjects(2, waits, FALSE, kWaitMs) == WAIT_OBJECT_0;
         }
-        CloseHandle(ready);
     }
-    ~RunningProgram() {
-        if (!info_.hProcess) return;
-        TerminateProcess(info_.hProcess, 1);
-        WaitForSingleObject(info_.hProcess, kWaitMs);
-        CloseHandle(info_.hThread);
-        CloseHandle(info_.hProcess);
-    }
+    // Exit code 1 here, never 0: Terminated() tells the installer's doing by a 0.
+    ~RunningProgram() { process_.Kill(1); }
     RunningProgram(const RunningProgram&) = delete;
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const { return started_; }
-    DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
+    DWORD Id() const { return process_.Id(); }
+    HANDLE Handle() const { return process_.Handle(); }
     const std::string& Path() const { return path_; }
-    bool Running() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    bool Running() const { return process_.Running(); }
     // Ended with exit code 0, which the sleeper never uses itself: the installer terminated it.
     bool Terminated() const {
         DWORD code = 1;
-        return WaitForSingleObject(info_.hProcess, kWaitMs) == WAIT_OBJECT_0 &&
-               GetExitCodeProcess(info_.hProcess, &code) && code == 0;
+        return process_.WaitExit(kWaitMs, &code) && code == 0;
     }
 
 private:
     std::string path_;
-    PROCESS_INFORMATION info_{};
+    velsupport::ChildProcess process_;
     bool started_ = false;
 };
