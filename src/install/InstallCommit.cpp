@@ -1,5 +1,8 @@
 #include "install/InstallCommit.h"
 
+#include <iterator>
+
+#include "base/FileSystem.h"
 #include "base/InstallLog.h"
 #include "install/DeleteList.h"
 
@@ -36,8 +39,12 @@ Result CommitInstall(Transaction& transaction, const StagedRun& staged, const Ar
         ReadDeleteList(StagingPath(StagedName(staged.deleteListSlot)).c_str(), &targets);
         for (const std::string& target : targets) transaction.AddRemove(target);
     }
-    for (const char* leftover : kLeftovers) transaction.AddRemove(leftover);
-    transaction.AddRemove(archive.path + ".tmp");
+    // Files only: a folder of the same name is not something an installer left.
+    std::vector<std::string> leftovers(std::begin(kLeftovers), std::end(kLeftovers));
+    leftovers.push_back(archive.path + ".tmp");
+    for (const std::string& leftover : leftovers) {
+        if (PathExists(leftover.c_str()) && !IsFolder(leftover.c_str())) transaction.AddRemove(leftover);
+    }
     transaction.AddPut(staged.archiveSlot, archive.path);
     transaction.AddPut(listSlot, "package\\package.cfg");
     if (staged.launcherSlot != kNoSlot) transaction.AddPut(staged.launcherSlot, "LNCH\\mmog_data.xml");

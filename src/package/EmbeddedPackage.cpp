@@ -1,5 +1,7 @@
 #include "package/EmbeddedPackage.h"
 
+#include <cstdio>
+
 #include "base/PathText.h"
 #include "base/ProgramFile.h"
 #include "package/PackageTrailer.h"
@@ -21,6 +23,8 @@ Result ExtractPackage(const EmbeddedPackage& package, bool clientIsMicro) {
     char program[kPathBufferSize];
     if (!GetProgramFilePath(program, sizeof(program))) return Result::PackageDamaged;
     Result rc = CopyEmbeddedPackage(program, "patch.pkg", package.trailer, package.trailerOffset);
-    if (Failed(rc)) return rc;
-    return CheckClientType(clientIsMicro, package.trailer.clientType);
+    if (!Failed(rc)) rc = CheckClientType(clientIsMicro, package.trailer.clientType);
+    // A copy that failed its checks is of no use to anyone: the client folder stays as it was.
+    if (Failed(rc)) remove("patch.pkg");
+    return rc;
 }

@@ -18,5 +18,5 @@ struct EmbeddedPackage {
 Result ScanForTrailer(EmbeddedPackage& package);
 
 // Copies the package to "patch.pkg" in the current folder and verifies its CRC-32, then the
-// kind of client it is for against the client's kind.
+// kind of client it is for against the client's kind. A copy that fails is removed again.
 Result ExtractPackage(const EmbeddedPackage& package, bool clientIsMicro);

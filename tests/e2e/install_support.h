@@ -33,6 +33,8 @@ constexpr uint32_t kCompletionMark = 0xFFFFFFFFu;
 
 // How a folder shows up in a snapshot: folders matter too (created, removed), files by content.
 constexpr char kFolderMark[] = "<folder>";
+// Appended to the content of a read-only file: the attribute is part of what a run keeps.
+constexpr char kReadOnlyMark[] = "\n<read-only>";
 
 using Snapshot = std::map<std::string, std::string>;
 
@@ -55,6 +57,8 @@ inline void SnapshotInto(const std::string& root, const std::string& prefix, Sna
             std::string bytes;
             if (!velsupport::ReadFileText(root + "\\" + relative, &bytes))
                 bytes = "<unreadable>";
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                bytes += kReadOnlyMark;
             (*out)[relative] = bytes;
         }
     } while (FindNextFileA(find.Get(), &found));

@@ -361,7 +361,8 @@ TEST_F(PlayerDialogTest, CrcFailureOnStartLetsThePlayerTryAgain)
         ASSERT_TRUE(run.dialog.Click(kStartButton));
         ExpectStatus(run, kCrcFailed);
         ExpectButtons(run, true, true, true);
-        EXPECT_TRUE(velsupport::FileExists(client + "\\patch.pkg")) << "the package was not extracted";
+        // The CRC failure proves the copy was made; a copy that fails its check is removed.
+        EXPECT_FALSE(velsupport::FileExists(client + "\\patch.pkg")) << "the damaged copy was left behind";
         ASSERT_NO_FATAL_FAILURE(ExpectStaysOpenOnEscapeAndClose(run));
     }
     EXPECT_EQ(FileText(client + "\\update.cfg"), kOldUpdateCfg);
