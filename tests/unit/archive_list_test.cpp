@@ -11,9 +11,9 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-Names ReadList(const PackageTempDir& dir, const std::string& text) {
-    const std::string path = dir.File("package.cfg");
-    EXPECT_TRUE(WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end())));
+Names ReadList(const velsupport::TempFolder& dir, const std::string& text) {
+    const std::string path = dir / "package.cfg";
+    EXPECT_TRUE(velsupport::WriteFileText(path, text));
     Names names{"stale"};
     EXPECT_TRUE(ReadArchiveListFile(path.c_str(), names));
     return names;
@@ -36,20 +36,20 @@ const char* const kNew = "D010300BE.pkg";
 }  // namespace
 
 TEST(ArchiveList, FirstTokenPerLineEachNameAtItsLastPlace) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     EXPECT_EQ(ReadList(dir, "A.pkg\nB.pkg\nA.pkg\n"), (Names{"B.pkg", "A.pkg"}));
     EXPECT_EQ(ReadList(dir, "  a.pkg  123\r\n\tA.pkg\tx\r\n\r\n   \nC.pkg"), (Names{"a.pkg", "A.pkg", "C.pkg"}));
     EXPECT_TRUE(ReadList(dir, "\n  \n\t\r\n\v\f\n").empty());
 
     Names names{"stale"};
-    EXPECT_FALSE(ReadArchiveListFile(dir.File("missing.cfg").c_str(), names));
+    EXPECT_FALSE(ReadArchiveListFile((dir / "missing.cfg").c_str(), names));
     EXPECT_TRUE(names.empty());
 }
 
 TEST(ArchiveList, LongLinesAreReadInPiecesOf259Bytes) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::string line = "A.pkg";
     line.resize(259, ' ');
     EXPECT_EQ(ReadList(dir, line + "C.pkg more\nB.pkg\n"), (Names{"A.pkg", "C.pkg", "B.pkg"}));
@@ -123,13 +123,9 @@ TEST(ArchiveList, WrittenListReadsBackToTheSameNames) {
     const Names names{"B.pkg", "A.pkg", "\xD7\xCA\xD4\xB4.pkg"};
     EXPECT_EQ(ArchiveListText(names), "B.pkg\r\nA.pkg\r\n\xD7\xCA\xD4\xB4.pkg\r\n");
     EXPECT_EQ(ArchiveListText({}), "");
-    PackageTempDir folder;
-    const std::string path = folder.File("package.cfg");
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    const std::string text = ArchiveListText(names);
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
+    velsupport::TempFolder folder{"vel_pkg"};
+    const std::string path = folder / "package.cfg";
+    ASSERT_TRUE(velsupport::WriteFileText(path, ArchiveListText(names)));
     Names back;
     ASSERT_TRUE(ReadArchiveListFile(path.c_str(), back));
     EXPECT_EQ(back, names);

@@ -10,12 +10,10 @@ namespace {
 
 // ReadVersionFromStream over the given file content; the version, or -2 when there is none.
 int64_t ReadFrom(const std::string& content) {
-    PackageTempDir folder;
-    std::string path = folder.File("update.cfg");
-    FILE* f = fopen(path.c_str(), "wb");
-    fwrite(content.data(), 1, content.size(), f);
-    fclose(f);
-    f = fopen(path.c_str(), "r");
+    velsupport::TempFolder folder{"vel_pkg"};
+    std::string path = folder / "update.cfg";
+    EXPECT_TRUE(velsupport::WriteFileText(path, content));
+    FILE* f = fopen(path.c_str(), "r");
     uint32_t version = 0;
     bool found = ReadVersionFromStream(f, &version);
     fclose(f);

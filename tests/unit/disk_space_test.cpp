@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "client/DiskSpace.h"
@@ -48,13 +47,10 @@ TEST(DiskSpace, MessageNamesTheDrive) {
 }
 
 TEST(DiskSpace, QueryFileLength) {
-    PackageTempDir folder;
-    std::string path = folder.File("archive.pkg");
+    velsupport::TempFolder folder{"vel_pkg"};
+    std::string path = folder / "archive.pkg";
     EXPECT_EQ(QueryFileLength(path.c_str()), 0u);
-    FILE* f = fopen(path.c_str(), "wb");
-    std::string bytes(70000, 'z');
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
+    ASSERT_TRUE(velsupport::WriteFileText(path, std::string(70000, 'z')));
     EXPECT_EQ(QueryFileLength(path.c_str()), 70000u);
-    EXPECT_EQ(QueryFileLength(folder.File("missing").c_str()), 0u);
+    EXPECT_EQ(QueryFileLength((folder / "missing").c_str()), 0u);
 }

@@ -37,8 +37,8 @@ std::string Message(const std::string& line) {
 class InstallLogTest : public ::testing::Test {
 protected:
     void TearDown() override { InstallLog::Close(); }
-    PackageTempDir folder_;
-    std::string path_ = folder_.File("install.log");
+    velsupport::TempFolder folder_{"vel_pkg"};
+    std::string path_ = folder_ / "install.log";
 };
 
 }  // namespace

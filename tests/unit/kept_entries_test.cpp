@@ -16,7 +16,7 @@ std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t
 // A client archive whose entry i has size i and flags 7 * i, copied into a new archive.
 class KeptEntries : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.Ok()); }
+    void SetUp() override { ASSERT_TRUE(dir_.Valid()); }
 
     void WriteClient(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& entries) {
         PackageWriter writer;
@@ -37,9 +37,9 @@ protected:
         return writer.Save() && ok;
     }
 
-    PackageTempDir dir_;
-    std::string client_ = dir_.File("client.pkg");
-    std::string rebuilt_ = dir_.File("client.pkg.tmp");
+    velsupport::TempFolder dir_{"vel_pkg"};
+    std::string client_ = dir_ / "client.pkg";
+    std::string rebuilt_ = dir_ / "client.pkg.tmp";
     std::vector<int32_t> counts_;
     std::string failed_;
 };
@@ -83,7 +83,7 @@ TEST_F(KeptEntries, DamagedClientArchiveFails) {
     const std::vector<uint8_t> intact = file;
     // The second entry's data past the end of the file: named in the failure.
     PutLe32(file, GetLe32(file, 8) + 18 + 5 + 2 + 6 + 4, static_cast<uint32_t>(file.size()));
-    ASSERT_TRUE(WriteBytes(client_, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(client_, file));
     EXPECT_FALSE(Copy({}));
     EXPECT_EQ(failed_, "second");
     EXPECT_EQ(counts_, (std::vector<int32_t>{1}));
@@ -92,7 +92,7 @@ TEST_F(KeptEntries, DamagedClientArchiveFails) {
     // One record more than the directory holds: the walk ends early, which is no success.
     file = intact;
     PutLe32(file, 4, 3);
-    ASSERT_TRUE(WriteBytes(client_, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(client_, file));
     EXPECT_FALSE(Copy({}));
     EXPECT_TRUE(failed_.empty());
 }

@@ -86,11 +86,11 @@ std::vector<uint8_t> HandMadeArchive(uint32_t entryCount, Build directory) {
 }  // namespace
 
 TEST(PackageArchive, RoundTripThroughZlib) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(99);
     const std::vector<Content> contents = MakeContents(rng, 40);
-    const std::string path = dir.File("patch.pkg");
+    const std::string path = dir / "patch.pkg";
     ASSERT_TRUE(WriteArchive(path, contents));
 
     // The layout: data back to back from 16, then the directory up to the end of the file.
@@ -145,9 +145,9 @@ TEST(PackageArchive, RoundTripThroughZlib) {
 }
 
 TEST(PackageArchive, EmptyArchiveAndUnopenableFiles) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const std::string path = dir.File("empty.pkg");
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
+    const std::string path = dir / "empty.pkg";
     ASSERT_TRUE(WriteArchive(path, {}));
     const std::vector<uint8_t> expected = {100, 0, 0, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(ReadBytes(path), expected);
@@ -158,25 +158,25 @@ TEST(PackageArchive, EmptyArchiveAndUnopenableFiles) {
     EXPECT_FALSE(reader.First(entry));
     EXPECT_FALSE(reader.Next(entry));
 
-    ASSERT_TRUE(WriteBytes(path, {}));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, {}));
     EXPECT_FALSE(reader.Open(path.c_str()));
     EXPECT_FALSE(reader.IsOpen());
-    ASSERT_TRUE(WriteBytes(path, std::vector<uint8_t>(15, 0)));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, std::vector<uint8_t>(15, 0)));
     EXPECT_FALSE(reader.Open(path.c_str()));
-    EXPECT_FALSE(reader.Open(dir.File("missing.pkg").c_str()));
+    EXPECT_FALSE(reader.Open((dir / "missing.pkg").c_str()));
     PackageReader never;
     EXPECT_FALSE(never.First(entry));
 
     PackageWriter writer;
     EXPECT_FALSE(writer.Save());
-    EXPECT_FALSE(writer.Open(dir.File("no/such/folder.pkg").c_str()));
+    EXPECT_FALSE(writer.Open((dir / "no/such/folder.pkg").c_str()));
     EXPECT_FALSE(writer.Open(path.c_str()));  // 15 bytes: no header to extend
 }
 
 TEST(PackageArchive, NamesAreMatchedByExactBytes) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const std::string path = dir.File("names.pkg");
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
+    const std::string path = dir / "names.pkg";
     const std::vector<uint8_t> first = Deflate(std::vector<uint8_t>(100, 'a'));
     const std::vector<uint8_t> second = Deflate(std::vector<uint8_t>(200, 'b'));
     PackageWriter writer;
@@ -213,11 +213,11 @@ TEST(PackageArchive, NamesAreMatchedByExactBytes) {
 }
 
 TEST(PackageArchive, ReopenAndAddOneEntry) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(5);
     std::vector<Content> contents = MakeContents(rng, 6);
-    const std::string path = dir.File("D010300BE.pkg");
+    const std::string path = dir / "D010300BE.pkg";
     ASSERT_TRUE(WriteArchive(path, contents));
     const std::vector<uint8_t> before = ReadBytes(path);
     const uint32_t oldDirectory = GetLe32(before, 8);
@@ -251,8 +251,8 @@ TEST(PackageArchive, ReopenAndAddOneEntry) {
 }
 
 TEST(PackageArchive, EntriesLargerThanTheBuffer) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(8);
     std::vector<Content> contents(3);
     contents[0] = {"big.bin", RandomBytes(rng, 1536 * 1024), {}};   // stored > 1 MiB
@@ -260,7 +260,7 @@ TEST(PackageArchive, EntriesLargerThanTheBuffer) {
     contents[2] = {"huge.bin", RandomBytes(rng, 2560 * 1024), {}};
     for (Content& c : contents) c.stored = Deflate(c.data);
     ASSERT_GT(contents[0].stored.size(), PackageReader::kInitialBufferSize);
-    const std::string path = dir.File("big.pkg");
+    const std::string path = dir / "big.pkg";
     ASSERT_TRUE(WriteArchive(path, contents));
 
     PackageReader reader;
@@ -285,12 +285,12 @@ TEST(PackageArchive, EntriesLargerThanTheBuffer) {
 }
 
 TEST(PackageArchive, InflatedLengthMustMatchTheCapacity) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(6);
     const std::vector<Content> contents = {{"x.bin", RandomBytes(rng, 5000), Deflate(RandomBytes(rng, 5000))},
                                            {"empty", {}, Deflate({})}};
-    const std::string path = dir.File("sizes.pkg");
+    const std::string path = dir / "sizes.pkg";
     ASSERT_TRUE(WriteArchive(path, contents));
     PackageReader reader;
     ASSERT_TRUE(reader.Open(path.c_str()));
@@ -310,15 +310,15 @@ TEST(PackageArchive, InflatedLengthMustMatchTheCapacity) {
     // A corrupted byte inside the deflate data or the Adler-32.
     std::vector<uint8_t> file = ReadBytes(path);
     file[e.dataOffset + e.storedSize - 2] ^= 0x01;
-    ASSERT_TRUE(WriteBytes(path, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     ASSERT_TRUE(reader.Open(path.c_str()));
     EXPECT_FALSE(reader.ReadUnpacked(data.data(), 5000, e.dataOffset, e.storedSize));
 }
 
 TEST(PackageArchive, DamagedArchivesFailCleanly) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
-    const std::string path = dir.File("damaged.pkg");
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
+    const std::string path = dir / "damaged.pkg";
     PackageReader reader;
     PackageWriter writer;
     PackageEntry entry;
@@ -326,7 +326,7 @@ TEST(PackageArchive, DamagedArchivesFailCleanly) {
 
     // The walk yields the good record, then stops at the damaged one without handing it out.
     auto expectOneGoodThenEnd = [&](const std::vector<uint8_t>& file, const char* what) {
-        ASSERT_TRUE(WriteBytes(path, file)) << what;
+        ASSERT_TRUE(velsupport::WriteFileBytes(path, file)) << what;
         ASSERT_TRUE(reader.Open(path.c_str())) << what;
         ASSERT_TRUE(reader.First(entry)) << what;
         EXPECT_EQ(entry.name, "a.txt") << what;
@@ -361,7 +361,7 @@ TEST(PackageArchive, DamagedArchivesFailCleanly) {
         AppendRecord(f, 4, "huge", 16, 0xFFFFFFF0u, 0xFFFFFFF0u);
         AppendRecord(f, 4, "wrap", 0xFFFFFFF0u, 5, 0x20u);
     });
-    ASSERT_TRUE(WriteBytes(path, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     ASSERT_TRUE(reader.Open(path.c_str()));
     const std::vector<PackageEntry> entries = ReadDirectory(reader);
     ASSERT_EQ(entries.size(), 4u);
@@ -378,7 +378,7 @@ TEST(PackageArchive, DamagedArchivesFailCleanly) {
 
     // A directory offset beyond the file.
     PutLe32(file, 8, static_cast<uint32_t>(file.size()) + 10);
-    ASSERT_TRUE(WriteBytes(path, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     ASSERT_TRUE(reader.Open(path.c_str()));
     EXPECT_FALSE(reader.First(entry));
     EXPECT_FALSE(writer.Open(path.c_str()));

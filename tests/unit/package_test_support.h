@@ -1,58 +1,21 @@
-// Temporary folders, whole-file helpers and zlib streams for the portable tests.
+// Byte helpers and zlib streams for the portable tests; own folders and whole files come from
+// velsupport (TempFolder, WriteFileBytes, ReadFileBytes).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <zlib.h>
 
-// A fresh folder under the system temp folder, removed with everything in it.
-class PackageTempDir {
-public:
-    PackageTempDir() {
-        std::random_device seed;
-        std::mt19937_64 rng((static_cast<uint64_t>(seed()) << 32) ^ seed());
-        const std::filesystem::path base = std::filesystem::temp_directory_path();
-        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-            const std::filesystem::path candidate = base / ("vel_pkg_" + std::to_string(rng()));
-            std::error_code error;
-            if (std::filesystem::create_directory(candidate, error)) path_ = candidate;
-        }
-    }
-    ~PackageTempDir() {
-        std::error_code error;
-        if (!path_.empty()) std::filesystem::remove_all(path_, error);
-    }
-    PackageTempDir(const PackageTempDir&) = delete;
-    PackageTempDir& operator=(const PackageTempDir&) = delete;
+#include "support/Files.h"
+#include "support/TempFolder.h"
 
-    bool Ok() const { return !path_.empty(); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-inline bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
-}
-
+// The whole file; empty when it cannot be read.
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::vector<uint8_t> bytes;
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    uint8_t block[65536];
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.insert(bytes.end(), block, block + got);
-    std::fclose(file);
+    velsupport::ReadFileBytes(path, &bytes);
     return bytes;
 }
 

@@ -1,4 +1,6 @@
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -79,9 +81,10 @@ void ExpectScanOfWrittenFile(const std::string& path, const std::vector<uint8_t>
     }
 }
 
-void ExpectSameAsReference(const PackageTempDir& dir, const std::vector<uint8_t>& file, const std::string& what) {
-    const std::string path = dir.File("scan.bin");
-    ASSERT_TRUE(WriteBytes(path, file));
+void ExpectSameAsReference(const velsupport::TempFolder& dir, const std::vector<uint8_t>& file,
+                           const std::string& what) {
+    const std::string path = dir / "scan.bin";
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     ExpectScanOfWrittenFile(path, file, what);
 }
 
@@ -98,22 +101,22 @@ bool Patch(const std::string& path, std::vector<uint8_t>& file, size_t at, const
 }  // namespace
 
 TEST(PackageTrailerScan, ShortAndMissingFiles) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     PackageTrailer trailer{};
     int32_t offset = 0;
-    EXPECT_EQ(FindPackageTrailer(dir.File("missing.exe").c_str(), &trailer, &offset), Result::PackageDamaged);
+    EXPECT_EQ(FindPackageTrailer((dir / "missing.exe").c_str(), &trailer, &offset), Result::PackageDamaged);
 
     const std::vector<uint8_t> whole = TrailerBytes(5, 6, 0);
-    const std::string path = dir.File("short.bin");
-    ASSERT_TRUE(WriteBytes(path, {}));
+    const std::string path = dir / "short.bin";
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, {}));
     EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
-    ASSERT_TRUE(WriteBytes(path, whole));  // 32 bytes: the trailer sits at offset 0, never examined
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, whole));  // 32 bytes: the trailer sits at offset 0, never examined
     EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
 
     std::vector<uint8_t> file(1, 'x');
     file.insert(file.end(), whole.begin(), whole.end());  // 33 bytes: offset 1
-    ASSERT_TRUE(WriteBytes(path, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::Ok);
     EXPECT_EQ(offset, 1);
     EXPECT_EQ(trailer.packageLength, 5u);
@@ -122,13 +125,13 @@ TEST(PackageTrailerScan, ShortAndMissingFiles) {
 
     file = whole;  // trailer at 0 followed by more bytes: still never found
     file.resize(5000, 0);
-    ASSERT_TRUE(WriteBytes(path, file));
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     EXPECT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::NoPackage);
 }
 
 TEST(PackageTrailerScan, NearestToTheEndWinsPastASignature) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(7);
     std::vector<uint8_t> file = RandomBytes(rng, 3 * kScanBlock);
     Plant(file, 100, TrailerBytes(1, 1, 0));
@@ -142,8 +145,8 @@ TEST(PackageTrailerScan, NearestToTheEndWinsPastASignature) {
     partial[28] = 'd';
     Plant(file, file.size() - 40, partial);
 
-    const std::string path = dir.File("installer.exe");
-    ASSERT_TRUE(WriteBytes(path, file));
+    const std::string path = dir / "installer.exe";
+    ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
     PackageTrailer trailer{};
     int32_t offset = 0;
     ASSERT_EQ(FindPackageTrailer(path.c_str(), &trailer, &offset), Result::Ok);
@@ -153,16 +156,16 @@ TEST(PackageTrailerScan, NearestToTheEndWinsPastASignature) {
 }
 
 TEST(PackageTrailerScan, TrailersAroundBlockBoundaries) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(11);
     // Lengths where the last block holds 0, 1 or a few candidates, and trailers straddling the
     // boundaries between the first, second and third blocks read from the end.
     for (size_t length : {kScanBlock + 31, kScanBlock + 32, kScanBlock + 33, kScanBlock + 64, 2 * kScanBlock + 32,
                           2 * kScanBlock + 33, 2 * kScanBlock + 1000}) {
         std::vector<uint8_t> file = RandomBytes(rng, length);
-        const std::string path = dir.File("boundary.bin");
-        ASSERT_TRUE(WriteBytes(path, file));
+        const std::string path = dir / "boundary.bin";
+        ASSERT_TRUE(velsupport::WriteFileBytes(path, file));
         ExpectScanOfWrittenFile(path, file, "no trailer, length " + std::to_string(length));
         const size_t last = length - 32;
         std::vector<size_t> offsets = {1, 2, 31, 32, last, last - 1};
@@ -180,8 +183,8 @@ TEST(PackageTrailerScan, TrailersAroundBlockBoundaries) {
 }
 
 TEST(PackageTrailerScan, RandomFilesMatchTheByteByByteScan) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(12345);
     for (int round = 0; round < 300; ++round) {
         const size_t length = (round % 50 == 0) ? kScanBlock + rng() % (2 * kScanBlock) : rng() % 5000;
@@ -217,13 +220,13 @@ Installer MakeInstaller(std::mt19937& rng, uint32_t packageLength) {
 }  // namespace
 
 TEST(PackageExtract, CopiesWholeBlocksAndTheRest) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(3);
     for (uint32_t length : {0u, 1u, 1023u, 1024u, 1025u, 65535u, 65536u, 65537u, 200000u}) {
         const Installer installer = MakeInstaller(rng, length);
-        const std::string exe = dir.File("setup.exe"), out = dir.File("patch.pkg");
-        ASSERT_TRUE(WriteBytes(exe, installer.bytes));
+        const std::string exe = dir / "setup.exe", out = dir / "patch.pkg";
+        ASSERT_TRUE(velsupport::WriteFileBytes(exe, installer.bytes));
         PackageTrailer found{};
         int32_t offset = 0;
         ASSERT_EQ(FindPackageTrailer(exe.c_str(), &found, &offset), Result::Ok);
@@ -234,22 +237,22 @@ TEST(PackageExtract, CopiesWholeBlocksAndTheRest) {
 }
 
 TEST(PackageExtract, FailuresKeepWhatWasCopied) {
-    PackageTempDir dir;
-    ASSERT_TRUE(dir.Ok());
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
     std::mt19937 rng(4);
     Installer installer = MakeInstaller(rng, 5000);
-    const std::string exe = dir.File("setup.exe"), out = dir.File("patch.pkg");
+    const std::string exe = dir / "setup.exe", out = dir / "patch.pkg";
 
     // A flipped byte in the package: the whole package is still written, then the CRC fails.
     std::vector<uint8_t> damaged = installer.bytes;
     damaged[installer.offset - 1234] ^= 0x10;
-    ASSERT_TRUE(WriteBytes(exe, damaged));
+    ASSERT_TRUE(velsupport::WriteFileBytes(exe, damaged));
     EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), out.c_str(), installer.trailer, installer.offset), Result::CrcMismatch);
     std::vector<uint8_t> expected = installer.package;
     expected[5000 - 1234] ^= 0x10;
     EXPECT_EQ(ReadBytes(out), expected);
 
-    ASSERT_TRUE(WriteBytes(exe, installer.bytes));
+    ASSERT_TRUE(velsupport::WriteFileBytes(exe, installer.bytes));
     // A package that would start before the file: nothing from before offset 0 is copied.
     PackageTrailer tooLong = installer.trailer;
     tooLong.packageLength = static_cast<uint32_t>(installer.offset) + 1;
@@ -266,17 +269,17 @@ TEST(PackageExtract, FailuresKeepWhatWasCopied) {
     ASSERT_LE(partial.size(), 5000u);
     EXPECT_TRUE(std::equal(partial.begin(), partial.end(), installer.bytes.end() - 4900));
 
-    EXPECT_EQ(CopyEmbeddedPackage(dir.File("missing.exe").c_str(), out.c_str(), installer.trailer, installer.offset),
+    EXPECT_EQ(CopyEmbeddedPackage((dir / "missing.exe").c_str(), out.c_str(), installer.trailer, installer.offset),
               Result::PackageDamaged);
     // An output that cannot be created: a missing folder, or a folder in the way.
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), dir.File("no/such/patch.pkg").c_str(), installer.trailer,
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), (dir / "no/such/patch.pkg").c_str(), installer.trailer,
                                   installer.offset),
               Result::WriteFailed);
-    ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder.pkg")));
-    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), dir.File("folder.pkg").c_str(), installer.trailer, installer.offset),
+    ASSERT_TRUE(velsupport::MakeFolders(dir / "folder.pkg"));
+    EXPECT_EQ(CopyEmbeddedPackage(exe.c_str(), (dir / "folder.pkg").c_str(), installer.trailer, installer.offset),
               Result::WriteFailed);
     // The program file was closed on every exit: it can be replaced and removed.
-    EXPECT_TRUE(WriteBytes(exe, {}));
+    EXPECT_TRUE(velsupport::WriteFileBytes(exe, {}));
     EXPECT_TRUE(std::filesystem::remove(exe));
 }
 

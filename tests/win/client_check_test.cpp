@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "client/ClientLocation.h"
@@ -12,15 +11,11 @@
 #include "report/LauncherReporter.h"
 #include "ui/DialogIds.h"
 #include "ui/MainDialog.h"
+#include "support/Files.h"
+#include "support/MonitorWindow.h"
+#include "support/TempFolder.h"
 
 namespace {
-
-void WriteText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-}
 
 // A unique client folder under the temp folder; the current directory is restored afterwards.
 class ClientFolderTest : public ::testing::Test {
@@ -29,30 +24,27 @@ protected:
         char cwd[MAX_PATH];
         GetCurrentDirectoryA(sizeof(cwd), cwd);
         savedCwd_ = cwd;
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof(temp), temp);
-        root_ = std::string(temp) + "vel-client-" + std::to_string(GetCurrentProcessId()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        CreateDirectoryA(root_.c_str(), nullptr);
-        CreateDirectoryA((root_ + "\\Config").c_str(), nullptr);
+        ASSERT_TRUE(folder_.Valid());
+        root_ = folder_.Path();
+        ASSERT_TRUE(velsupport::MakeFolders(folder_ / "Config"));
         run_.client.folder = root_ + "\\";
         run_.package.trailer.fromVersion = 0x010300BD;
         run_.package.trailer.toVersion = 0x010300BE;
         run_.package.trailer.clientType = 0;
     }
-    void TearDown() override {
-        SetCurrentDirectoryA(savedCwd_.c_str());
-        for (const char* name : {"\\update.cfg", "\\Config\\MiniClient.ini"}) DeleteFileA((root_ + name).c_str());
-        RemoveDirectoryA((root_ + "\\Config").c_str());
-        RemoveDirectoryA(root_.c_str());
+    // The client check makes the client folder current: the folder is left before it is removed.
+    void TearDown() override { SetCurrentDirectoryA(savedCwd_.c_str()); }
+    void Version(const char* text) { ASSERT_TRUE(velsupport::WriteFileText(folder_ / "update.cfg", text)); }
+    void Micro(int ver) {
+        ASSERT_TRUE(velsupport::WriteFileText(folder_ / "Config\\MiniClient.ini",
+                                              "[Version]\r\nVer=" + std::to_string(ver) + "\r\n"));
     }
-    void Version(const char* text) { WriteText(root_ + "\\update.cfg", text); }
-    void Micro(int ver) { WriteText(root_ + "\\Config\\MiniClient.ini", "[Version]\r\nVer=" + std::to_string(ver) + "\r\n"); }
 
     // The client check with the archive choice, as every run does it.
     int CheckClient() { return CodeOf(CheckClientFolder(run_, launcher_)); }
 
     std::string savedCwd_;
+    velsupport::TempFolder folder_{"vel-client"};
     std::string root_;
     DialogSession session_;
     RunState& run_ = session_.run;
@@ -207,25 +199,17 @@ bool FakePicker(HWND, char (&path)[MAX_PATH]) {
     return true;
 }
 
-LRESULT CALLBACK PlainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) { return DefWindowProcA(w, m, wp, lp); }
-
 }  // namespace
 
 TEST_F(ClientFolderTest, BrowseChecksThePickedFolder) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = PlainProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "VelBrowseTest";
-    RegisterClassA(&wc);
-    HWND dialog = CreateWindowA("VelBrowseTest", "t", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, wc.hInstance, nullptr);
-    auto child = [&](const char* cls, int id) {
-        return CreateWindowA(cls, "", WS_CHILD | WS_DISABLED, 0, 0, 10, 10, dialog,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), wc.hInstance, nullptr);
-    };
-    HWND edit = child("EDIT", IDC_CLIENT_DIR), browse = child("BUTTON", IDC_BROWSE), start = child("BUTTON", IDC_START);
-    child("STATIC", IDC_VERSION);
-    child("STATIC", IDC_STATUS);
-    session_.reporter.AttachDialog(dialog);
+    velsupport::MonitorWindow dialog("t");
+    ASSERT_TRUE(dialog.Valid()) << dialog.CreationError();
+    HWND edit = dialog.AddChild("EDIT", IDC_CLIENT_DIR, WS_DISABLED);
+    HWND browse = dialog.AddChild("BUTTON", IDC_BROWSE, WS_DISABLED);
+    HWND start = dialog.AddChild("BUTTON", IDC_START, WS_DISABLED);
+    dialog.AddChild("STATIC", IDC_VERSION, WS_DISABLED);
+    dialog.AddChild("STATIC", IDC_STATUS, WS_DISABLED);
+    session_.reporter.AttachDialog(dialog.Handle());
     FolderPicker previous = SetFolderPicker(FakePicker);
 
     // Without a trailer the button does nothing.
@@ -263,5 +247,4 @@ TEST_F(ClientFolderTest, BrowseChecksThePickedFolder) {
     EXPECT_EQ(run_.client.folder, root_ + "\\");
 
     SetFolderPicker(previous);
-    DestroyWindow(dialog);
 }

@@ -54,7 +54,7 @@ protected:
         EXPECT_EQ(NamesIn(scratch_.Path()), (Names{"client", "other", "outside.txt"}));
         EXPECT_EQ(NamesIn(scratch_ / "other"), (Names{"x.txt"}));
     }
-    ScratchFolder scratch_{"veldel"};
+    velsupport::TempFolder scratch_{"veldel"};
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "base/ScopedWin.h"
 #include "ui/DialogIds.h"
+#include "support/Files.h"
 
 namespace {
 
@@ -69,12 +70,10 @@ const BYTE* LoadResourceBytes(HMODULE module, LPCSTR type, int id) {
 class InstallerResources : public ::testing::Test {
 protected:
     void SetUp() override {
-        char path[MAX_PATH];
-        DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
-        ASSERT_TRUE(n > 0 && n < sizeof(path));
-        std::string folder(path);
-        folder.resize(folder.rfind('\\') + 1);
-        *module_.Out() = LoadLibraryExA((folder + "VelmoraPatch.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        const std::string folder = velsupport::ProgramFolder();
+        ASSERT_FALSE(folder.empty());
+        *module_.Out() = LoadLibraryExA(velsupport::JoinPath(folder, "VelmoraPatch.exe").c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_TRUE(module_.IsValid()) << "VelmoraPatch.exe beside the test program";
     }
     AutoLibrary module_;

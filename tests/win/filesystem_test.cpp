@@ -21,7 +21,7 @@ protected:
         ASSERT_TRUE(scratch_.Valid());
         ASSERT_TRUE(scratch_.Enter());
     }
-    ScratchFolder scratch_{"velfs"};
+    velsupport::TempFolder scratch_{"velfs"};
 };
 
 // A relative path of exactly `length` characters: folders of 100 characters, then a last part.
@@ -60,10 +60,10 @@ TEST_F(FileSystem, WriteWholeFileOverReadOnlyHiddenFilesLeavesArchiveOnly) {
     EXPECT_TRUE(WriteWholeFile("hs.bin", "fresh", 5));
 
     std::string bytes;
-    ASSERT_TRUE(ReadRawFile("ro.bin", &bytes));
+    ASSERT_TRUE(velsupport::ReadFileText("ro.bin", &bytes));
     EXPECT_EQ(bytes, "new");  // truncated, not overlaid
     EXPECT_EQ(AttributesOf("ro.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
-    ASSERT_TRUE(ReadRawFile("hs.bin", &bytes));
+    ASSERT_TRUE(velsupport::ReadFileText("hs.bin", &bytes));
     EXPECT_EQ(bytes, "fresh");
     EXPECT_EQ(AttributesOf("hs.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
 }
@@ -74,9 +74,9 @@ TEST_F(FileSystem, WriteWholeFileCreatesParentFoldersAndEmptyFiles) {
     EXPECT_TRUE(WriteWholeFile("p/q/empty.bin", nullptr, 0));
 
     std::string read;
-    ASSERT_TRUE(ReadRawFile("x\\y\\z.bin", &read));
+    ASSERT_TRUE(velsupport::ReadFileText("x\\y\\z.bin", &read));
     EXPECT_EQ(read, std::string(bytes, sizeof(bytes)));
-    ASSERT_TRUE(ReadRawFile("p\\q\\empty.bin", &read));
+    ASSERT_TRUE(velsupport::ReadFileText("p\\q\\empty.bin", &read));
     EXPECT_EQ(read, "");
     EXPECT_EQ(NamesIn(scratch_.Path()), (Names{"p", "x"}));
 }
@@ -90,11 +90,11 @@ TEST_F(FileSystem, CopyFileOverReplacesReadOnlyTargetsAndCreatesFolders) {
     EXPECT_FALSE(CopyFileOver("never.bin", "missing.bin"));
 
     std::string bytes;
-    ASSERT_TRUE(ReadRawFile("target.bin", &bytes));
+    ASSERT_TRUE(velsupport::ReadFileText("target.bin", &bytes));
     EXPECT_EQ(bytes, "source bytes");
     // The copy takes the archive attribute alone, not the source's read-only one.
     EXPECT_EQ(AttributesOf("target.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
-    ASSERT_TRUE(ReadRawFile("new\\dir\\copy.bin", &bytes));
+    ASSERT_TRUE(velsupport::ReadFileText("new\\dir\\copy.bin", &bytes));
     EXPECT_EQ(bytes, "source bytes");
     EXPECT_EQ(AttributesOf("new\\dir\\copy.bin"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
     EXPECT_FALSE(Exists("never.bin"));
@@ -162,10 +162,10 @@ TEST_F(FileSystem, MakeDirsRefusesPathsWithoutRoomForTheClosingSeparator) {
 
     // A path that already ends with its separator, or leaves room for one, is made.
     EXPECT_TRUE(MakeDirs(PathOfLength(259, '\\').c_str()));
-    EXPECT_TRUE(IsFolder(std::string(100, 'a')));
+    EXPECT_TRUE(velsupport::FolderExists(std::string(100, 'a')));
     RemoveTree(std::string(100, 'a').c_str());
     EXPECT_TRUE(MakeDirs(PathOfLength(258).c_str()));
-    EXPECT_TRUE(IsFolder(std::string(100, 'a')));
+    EXPECT_TRUE(velsupport::FolderExists(std::string(100, 'a')));
 }
 
 TEST_F(FileSystem, OverLongNamesAreRefusedWithoutSideEffects) {

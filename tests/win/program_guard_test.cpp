@@ -10,7 +10,6 @@
 
 #include "report/LauncherReporter.h"
 #include "ui/DialogReporter.h"
-#include "base/PathText.h"
 #include "install/ProgramGuard.h"
 #include "scratch_folder.h"
 #include "sleeper/RunningSleeper.h"
@@ -21,13 +20,7 @@ const char kQuestionCaption[] = "发现正在运行文件";
 const char kRefusalCaption[] = "发现正在运行程序";
 const DWORD kWaitMs = 10000;
 
-std::string SleeperPath() {
-    char self[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, self, sizeof(self));
-    if (length == 0 || length >= sizeof(self)) return std::string();
-    self[FindLastChar(self, '\\') + 1] = '\0';
-    return std::string(self) + "vel_sleeper.exe";
-}
+std::string SleeperPath() { return velsupport::JoinPath(velsupport::ProgramFolder(), "vel_sleeper.exe"); }
 
 struct SeenBox {
     std::string caption;
@@ -39,20 +32,19 @@ struct SeenBox {
 class BoxAnswerer {
 public:
     explicit BoxAnswerer(std::vector<WPARAM> answers = {}) : answers_(answers) {
-        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, &BoxAnswerer::Run, this, 0, nullptr);
+        stop_ = velsupport::MakeEvent();
+        thread_.Reset(CreateThread(nullptr, 0, &BoxAnswerer::Run, this, 0, nullptr));
     }
     ~BoxAnswerer() { Stop(); }
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
 
     std::vector<SeenBox> Stop() {
-        if (thread_) {
-            SetEvent(stop_);
-            WaitForSingleObject(thread_, kWaitMs);
-            CloseHandle(thread_);
-            CloseHandle(stop_);
-            thread_ = nullptr;
+        if (thread_.Valid()) {
+            SetEvent(stop_.Get());
+            WaitForSingleObject(thread_.Get(), kWaitMs);
+            thread_.Reset();
+            stop_.Reset();
         }
         return seen_;
     }
@@ -63,7 +55,7 @@ private:
         return 0;
     }
     void Loop() {
-        while (WaitForSingleObject(stop_, 20) == WAIT_TIMEOUT) {
+        while (WaitForSingleObject(stop_.Get(), 20) == WAIT_TIMEOUT) {
             for (const char* caption : {kQuestionCaption, kRefusalCaption}) {
                 HWND box = FindWindowA("#32770", caption);
                 // Visible only after its initialisation, when the text is in place.
@@ -74,7 +66,7 @@ private:
                 WPARAM answer = IDOK;
                 if (caption == kQuestionCaption) answer = next_ < answers_.size() ? answers_[next_++] : IDNO;
                 PostMessageA(box, WM_COMMAND, answer, 0);
-                for (int i = 0; i < 500 && IsWindow(box); ++i) WaitForSingleObject(stop_, 20);
+                for (int i = 0; i < 500 && IsWindow(box); ++i) WaitForSingleObject(stop_.Get(), 20);
             }
         }
     }
@@ -82,8 +74,8 @@ private:
     std::vector<WPARAM> answers_;
     size_t next_ = 0;
     std::vector<SeenBox> seen_;
-    HANDLE stop_ = nullptr;
-    HANDLE thread_ = nullptr;
+    velsupport::ScopedHandle stop_;
+    velsupport::ScopedHandle thread_;
 };
 
 class ProgramGuardTest : public ::testing::Test {
@@ -109,7 +101,7 @@ protected:
         return *programs_.back();
     }
 
-    ScratchFolder folder_{"vel-guard"};
+    velsupport::TempFolder folder_{"vel-guard"};
     std::string client_;
     RunState dialogRun_;
     DialogReporter dialog_{dialogRun_};  // no dialog window yet: boxes without owner

@@ -16,84 +16,40 @@
 #include "report/MonitorProtocol.h"
 #include "ui/DialogIds.h"
 #include "ui/DialogReporter.h"
+#include "support/Handles.h"
+#include "support/MonitorWindow.h"
 
 namespace {
 
-struct Received {
-    int32_t tag;
-    uint32_t data;
-    uint32_t cbData;
-    std::string bytes;
-};
-
-std::vector<Received> g_received;
-
-LRESULT CALLBACK MonitorProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_COPYDATA) {
-        const COPYDATASTRUCT* cds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        Received r{static_cast<int32_t>(wParam), static_cast<uint32_t>(cds->dwData), cds->cbData,
-                   std::string(static_cast<const char*>(cds->lpData ? cds->lpData : ""),
-                               cds->lpData ? cds->cbData : 0)};
-        g_received.push_back(r);
-        return TRUE;
-    }
-    return DefWindowProcA(wnd, msg, wParam, lParam);
-}
-
-// A top-level window that owns itself for the test's duration.
-class TestWindow {
-public:
-    TestWindow() {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = MonitorProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "VelSessionTestWindow";
-        RegisterClassA(&wc);
-        wnd_ = CreateWindowA("VelSessionTestWindow", "session test", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                             nullptr, nullptr, wc.hInstance, nullptr);
-    }
-    ~TestWindow() { DestroyWindow(wnd_); }
-    HWND Get() const { return wnd_; }
-    HWND AddChild(const char* cls, int id, DWORD style = 0) {
-        return CreateWindowA(cls, "", WS_CHILD | WS_VISIBLE | style, 0, 0, 100, 20, wnd_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    }
-
-private:
-    HWND wnd_ = nullptr;
-};
-
 class SilentReporting : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_received.clear();
-        ASSERT_NE(monitor_.Get(), nullptr);
-    }
-    TestWindow monitor_;
-    LauncherReporter session_{monitor_.Get()};
+    void SetUp() override { ASSERT_TRUE(monitor_.Valid()) << monitor_.CreationError(); }
+    velsupport::MonitorWindow monitor_{"session test"};
+    LauncherReporter session_{monitor_.Handle()};
+    const std::vector<velsupport::CopyDataRecord>& received_ = monitor_.Records();
 };
 
 }  // namespace
 
 TEST_F(SilentReporting, ResultCarriesTheStatusTextWithItsTerminator) {
     session_.ReportResult(Result::ClientUpToDate);
-    ASSERT_EQ(g_received.size(), 1u);
+    ASSERT_EQ(received_.size(), 1u);
     const char* message = "客户端已经是最新版本，无需执行更新";
-    EXPECT_EQ(g_received[0].tag, MONITOR_RESULT);
-    EXPECT_EQ(g_received[0].data, 506u);
-    EXPECT_EQ(g_received[0].cbData, strlen(message) + 1);
-    EXPECT_EQ(g_received[0].bytes, std::string(message, strlen(message) + 1));
+    EXPECT_EQ(received_[0].tag, MONITOR_RESULT);
+    EXPECT_EQ(received_[0].data, 506u);
+    EXPECT_EQ(received_[0].cbData, strlen(message) + 1);
+    EXPECT_EQ(received_[0].bytes, std::string(message, strlen(message) + 1));
     EXPECT_EQ(session_.StatusText(), message);
 }
 
 TEST_F(SilentReporting, UnknownAndNonNegativeCodes) {
     session_.ReportResult(Result::Ok);
     session_.ReportResult(static_cast<Result>(3));
-    EXPECT_TRUE(g_received.empty());
+    EXPECT_TRUE(received_.empty());
     session_.ReportResult(static_cast<Result>(-5));
-    ASSERT_EQ(g_received.size(), 1u);
-    EXPECT_EQ(g_received[0].data, 10496u);
-    EXPECT_EQ(g_received[0].bytes, std::string("发生未知错误！", strlen("发生未知错误！") + 1));
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(received_[0].data, 10496u);
+    EXPECT_EQ(received_[0].bytes, std::string("发生未知错误！", strlen("发生未知错误！") + 1));
 }
 
 TEST_F(SilentReporting, ProgressPercentagesRangeAndRepeats) {
@@ -107,32 +63,34 @@ TEST_F(SilentReporting, ProgressPercentagesRangeAndRepeats) {
     session_.SetProgressRange(0, 5000);
     session_.SetProgress(4999, ProgressPhase::Installing);  // 99*9/10+10 = 99
     session_.SetProgress(5000, ProgressPhase::Single);
-    ASSERT_EQ(g_received.size(), 7u);
-    EXPECT_EQ(g_received[5].data, 99u);
-    EXPECT_EQ(g_received[6].data, 100u);
+    ASSERT_EQ(received_.size(), 7u);
+    EXPECT_EQ(received_[5].data, 99u);
+    EXPECT_EQ(received_[6].data, 100u);
     const uint32_t expected[] = {0, 50, 5, 55, 100};
     for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(g_received[i].tag, MONITOR_PROGRESS);
-        EXPECT_EQ(g_received[i].data, expected[i]);
-        EXPECT_EQ(g_received[i].cbData, 0u);
+        EXPECT_EQ(received_[i].tag, MONITOR_PROGRESS);
+        EXPECT_EQ(received_[i].data, expected[i]);
+        EXPECT_EQ(received_[i].cbData, 0u);
     }
     EXPECT_EQ(session_.ProgressRange(), 5000);
 }
 
 TEST(SilentReportingWithoutMonitor, HandleValueOneLosesMessagesWithoutHarm) {
-    g_received.clear();
+    velsupport::MonitorWindow monitor("session test");
+    ASSERT_TRUE(monitor.Valid()) << monitor.CreationError();
     LauncherReporter session(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
     session.ReportResult(Result::NoPackage);
     session.SetProgress(1, ProgressPhase::Single);
     session.ReportInstallComplete();
     session.InstallFinished();
-    EXPECT_TRUE(g_received.empty());
+    EXPECT_TRUE(monitor.Records().empty());
     EXPECT_EQ(session.StatusText(), "此程序没有包含更新数据");
 }
 
 TEST(DialogReporting, ControlsFollowTheSession) {
     InitCommonControls();
-    TestWindow dialog;
+    velsupport::MonitorWindow dialog("session test");
+    ASSERT_TRUE(dialog.Valid()) << dialog.CreationError();
     HWND status = dialog.AddChild("STATIC", IDC_STATUS);
     HWND progress = dialog.AddChild(PROGRESS_CLASSA, IDC_PROGRESS);
     HWND start = dialog.AddChild("BUTTON", IDC_START, WS_DISABLED);
@@ -141,10 +99,10 @@ TEST(DialogReporting, ControlsFollowTheSession) {
     ASSERT_TRUE(status && progress && start && browse && close);
 
     RunState run;
-    DialogReporter session(run, dialog.Get());
+    DialogReporter session(run, dialog.Handle());
     session.SetStatus("C:\\游戏\\100%s");
     MSG msg;
-    ASSERT_TRUE(PeekMessageA(&msg, dialog.Get(), WM_PATCH_STATUS, WM_PATCH_STATUS, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageA(&msg, dialog.Handle(), WM_PATCH_STATUS, WM_PATCH_STATUS, PM_REMOVE));
     session.ShowStatus();
     char text[64] = {};
     GetWindowTextA(status, text, sizeof(text));
@@ -184,9 +142,12 @@ unsigned __stdcall WriteStatusLoop(void* arg) {
 
 TEST(StatusHandOver, ReaderNeverSeesAHalfReplacedText) {
     LauncherReporter session(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));  // no window to post to
-    StatusWriter writer{&session, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteStatusLoop, &writer, 0, nullptr));
-    ASSERT_NE(thread, nullptr);
+    velsupport::ScopedHandle started = velsupport::MakeEvent();
+    ASSERT_TRUE(started.Valid());
+    StatusWriter writer{&session, started.Get()};
+    velsupport::ScopedHandle thread(
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteStatusLoop, &writer, 0, nullptr)));
+    ASSERT_TRUE(thread.Valid());
     ASSERT_EQ(WaitForSingleObject(writer.started, 10000), WAIT_OBJECT_0);
     int seen = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -196,9 +157,7 @@ TEST(StatusHandOver, ReaderNeverSeesAHalfReplacedText) {
         seen += !text.empty();
     }
     writer.stop = true;
-    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    CloseHandle(thread);
-    CloseHandle(writer.started);
+    ASSERT_EQ(WaitForSingleObject(thread.Get(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(seen, 20000);
 }
 

@@ -32,23 +32,19 @@ std::string ListText(const Names& patches) {
     return text;
 }
 
-std::string ProgramFolder() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string program(path, length < sizeof(path) ? length : 0);
-    return program.substr(0, program.find_last_of('\\'));
-}
+// The merge library's test double, built beside this program.
+std::string LibraryBesideThisProgram() { return velsupport::JoinPath(velsupport::ProgramFolder(), "RAVNMerge.dll"); }
 
 std::string FileText(const std::string& name) {
     std::string text;
-    return ReadRawFile(name, &text) ? text : "(missing)";
+    return velsupport::ReadFileText(name, &text) ? text : "(missing)";
 }
 
 // The lines of a file, without line ends; none when it is missing.
 Names FileLines(const std::string& name) {
     Names lines;
     std::string text;
-    if (!ReadRawFile(name, &text)) return lines;
+    if (!velsupport::ReadFileText(name, &text)) return lines;
     for (size_t start = 0; start < text.size();) {
         size_t end = std::min(text.find('\n', start), text.size());
         std::string line = text.substr(start, end - start);
@@ -85,21 +81,6 @@ Names ReadLogLines(const std::string& name) {
     }
     return lines;
 }
-
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~OwnedHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    HANDLE* Receive() { return &handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The merge as a commit runs it: the patch's list ("RAVN\\RAVNFileList.ini.patch" here) staged,
 // the merge step, then the staging folder removed.
@@ -142,7 +123,7 @@ protected:
         EXPECT_FALSE(Exists("RAVN\\RAVNFileList.ini.patch"));
     }
 
-    ScratchFolder scratch_{"velmerge"};
+    velsupport::TempFolder scratch_{"velmerge"};
     MergeTimer timer_;
 };
 
@@ -175,7 +156,7 @@ TEST_F(ResourceMerge, ReadFileListTakesItemsOneToCountMinusOne) {
 }
 
 TEST_F(ResourceMerge, OneNewPatchCallsTheLibraryAndReservesTheDroppedPatch) {
-    ASSERT_TRUE(CopyFileA((ProgramFolder() + "\\RAVNMerge.dll").c_str(), "RAVNMerge.dll", FALSE));
+    ASSERT_TRUE(CopyFileA(LibraryBesideThisProgram().c_str(), "RAVNMerge.dll", FALSE));
     WriteLists({"A.vpk", "B.vpk"}, {"A.vpk"});
     WriteDownloads({"A.vpk", "B.vpk"});
     ASSERT_TRUE(CreateDirectoryA("RAVN\\RAVNReserve", nullptr));
@@ -242,7 +223,7 @@ TEST_F(ResourceMerge, WithoutACurrentListTheNewOneIsSimplyPutInPlace) {
     MergeResourceIndex(timer_);
 
     EXPECT_FALSE(Exists("merge_call.txt"));
-    EXPECT_TRUE(IsFolder("RAVN\\RAVNReserve"));
+    EXPECT_TRUE(velsupport::FolderExists("RAVN\\RAVNReserve"));
     EXPECT_EQ(NamesIn("RAVN\\RAVNReserve"), Names{});
     EXPECT_EQ(NamesIn("RAVN\\RAVNDownload"), Names{"B.vpk"});
     ExpectNewListInPlace({"A.vpk"});
@@ -322,8 +303,8 @@ TEST_F(ResourceMerge, TheLibraryIsFoundInTheClientFolderAndItsAbsenceIsOnlyLogge
     auto runIn = [&](const std::string& client, const std::string& log) {
         const std::string output = log + ".out";
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        OwnedHandle outputFile(CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        velsupport::ScopedHandle outputFile(CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_NE(outputFile.Get(), INVALID_HANDLE_VALUE);
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
@@ -337,8 +318,8 @@ TEST_F(ResourceMerge, TheLibraryIsFoundInTheClientFolderAndItsAbsenceIsOnlyLogge
                                       nullptr, client.c_str(), &startup, &info);
         SetEnvironmentVariableA(kChildLogVariable, nullptr);
         ASSERT_TRUE(started);
-        OwnedHandle process(info.hProcess);
-        OwnedHandle thread(info.hThread);
+        velsupport::ScopedHandle process(info.hProcess);
+        velsupport::ScopedHandle thread(info.hThread);
         ASSERT_EQ(WaitForSingleObject(process.Get(), 120000), WAIT_OBJECT_0);
         DWORD exitCode = 1;
         ASSERT_TRUE(GetExitCodeProcess(process.Get(), &exitCode));
@@ -355,7 +336,7 @@ TEST_F(ResourceMerge, TheLibraryIsFoundInTheClientFolderAndItsAbsenceIsOnlyLogge
 
     const std::string withLibrary = scratch_ / "with";
     prepareClient(withLibrary);
-    ASSERT_TRUE(CopyFileA((ProgramFolder() + "\\RAVNMerge.dll").c_str(), "RAVNMerge.dll", FALSE));
+    ASSERT_TRUE(CopyFileA(LibraryBesideThisProgram().c_str(), "RAVNMerge.dll", FALSE));
     runIn(withLibrary, scratch_ / "with.log");
     MergeCall call = ReadMergeCall("merge_call.txt");
     EXPECT_EQ(call.calls, 1);

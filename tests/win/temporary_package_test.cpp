@@ -15,6 +15,7 @@
 #include "install/TemporaryPackage.h"
 #include "report/LauncherReporter.h"
 #include "scratch_folder.h"
+#include "support/MonitorWindow.h"
 
 namespace {
 
@@ -54,20 +55,12 @@ Strings ArchiveItems(const char* path) {
 
 std::string FileText(const char* path) {
     std::string bytes;
-    return ReadRawFile(path, &bytes) ? bytes : "<missing>";
+    return velsupport::ReadFileText(path, &bytes) ? bytes : "<missing>";
 }
 
 const char* const kArchive = "package\\A.pkg";
 const char* const kTemp = "package\\A.pkg.tmp";
 const char* const kList = "package\\package.cfg";
-
-std::vector<uint32_t> g_percentages;
-
-LRESULT CALLBACK MonitorProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg != WM_COPYDATA) return DefWindowProcA(wnd, msg, wParam, lParam);
-    g_percentages.push_back(static_cast<uint32_t>(reinterpret_cast<const COPYDATASTRUCT*>(lParam)->dwData));
-    return TRUE;
-}
 
 class TemporaryPackage : public ::testing::Test {
 protected:
@@ -84,7 +77,7 @@ protected:
         return BuildTemporaryPackage(writer_, temp, kArchive, patch_, &rebuilt_, reporter) == Result::Ok;
     }
 
-    ScratchFolder folder_{"vel-tmppkg"};
+    velsupport::TempFolder folder_{"vel-tmppkg"};
     LauncherReporter silent_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};  // no window
     PackageTrailer trailer_{};
     ArchiveChoice choice_;
@@ -145,24 +138,18 @@ TEST_F(TemporaryPackage, KeepsEntriesThePatchDoesNotCarryWithBuildingProgress) {
     ASSERT_TRUE(MakeArchive(kArchive, {"ResBin\\a.dds", "old a", "ResBin\\b.dds", "old b", "ResBin\\c.dds", "old c",
                                        "ResBin/C.dds", "old C", "e4", "", "e5", "", "e6", "", "e7", "", "e8", "",
                                        "e9", ""}));
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = MonitorProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "VelTemporaryPackageMonitor";
-    RegisterClassA(&wc);
-    HWND monitor = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(monitor, nullptr);
-    LauncherReporter launcher(monitor);
+    velsupport::MonitorWindow monitor("", velsupport::MonitorWindow::Kind::MessageOnly);
+    ASSERT_TRUE(monitor.Valid()) << monitor.CreationError();
+    LauncherReporter launcher(monitor.Handle());
     launcher.SetProgressRange(0, 7);  // left over from an earlier phase
-    g_percentages.clear();
-    const bool built = Build(launcher);
-    DestroyWindow(monitor);
-    ASSERT_TRUE(built);
+    ASSERT_TRUE(Build(launcher));
     EXPECT_TRUE(rebuilt_);
     EXPECT_TRUE(patch_.IsOpen());
     // 0 on the old range (the 0 of the new one is a repeat and not sent), then the building
     // phase: count * 100 / 10 / 10.
-    EXPECT_EQ(g_percentages, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    std::vector<uint32_t> percentages;
+    for (const velsupport::CopyDataRecord& record : monitor.Records()) percentages.push_back(record.data);
+    EXPECT_EQ(percentages, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(launcher.ProgressRange(), 10);
 
     ASSERT_TRUE(writer_.Save());

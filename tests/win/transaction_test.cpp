@@ -38,7 +38,7 @@ void Collect(const std::string& folder, Tree* tree) {
             Collect(path, tree);
         } else {
             std::string bytes;
-            ReadRawFile(path, &bytes);
+            velsupport::ReadFileText(path, &bytes);
             (*tree)[path] = value + bytes;
         }
     }
@@ -110,7 +110,7 @@ protected:
         before_ = TreeHere();
     }
 
-    ScratchFolder folder_{"vel-tx"};
+    velsupport::TempFolder folder_{"vel-tx"};
     Tree before_;
     MergeTimer timer_;
     LauncherReporter reporter_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};
@@ -118,7 +118,7 @@ protected:
 
 // The client as one complete run leaves it.
 Tree Reference() {
-    ScratchFolder folder("vel-txref");
+    velsupport::TempFolder folder("vel-txref");
     EXPECT_TRUE(folder.Enter());
     MakeClient();
     Transaction t(0x010300BE);
@@ -137,25 +137,25 @@ TEST_F(TransactionTest, CommitPutsEverythingInPlaceAndLeavesNoStaging) {
     std::string failure;
     ASSERT_EQ(t.Commit(timer_, &failure), Result::Ok) << failure;
     std::string text;
-    EXPECT_TRUE(ReadRawFile("data\\ro.txt", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("data\\ro.txt", &text));
     EXPECT_EQ(text, "new content");
     EXPECT_EQ(AttributesOf("data\\ro.txt") & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_TRUE(ReadRawFile("新\\乗\\说明.txt", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("新\\乗\\说明.txt", &text));
     EXPECT_EQ(text, "gbk");
-    EXPECT_TRUE(ReadRawFile("deep\\er\\x.bin", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("deep\\er\\x.bin", &text));
     EXPECT_EQ(text.size(), 70000u);
-    EXPECT_TRUE(ReadRawFile("update.cfg", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("update.cfg", &text));
     EXPECT_EQ(text, "ver=1.3.0.190\r\n");
     EXPECT_EQ(NamesIn("data"), (Names{"keep.txt", "ro.txt"}));
     // The merge: the previous list is the reserve copy now, the dropped patches are reserved
     // (the older B replaced), the new list is in place.
-    EXPECT_TRUE(ReadRawFile("RAVN\\RAVNFileList.ini", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("RAVN\\RAVNFileList.ini", &text));
     EXPECT_EQ(text, kNewList);
-    EXPECT_TRUE(ReadRawFile("RAVN\\RAVNReserve\\RAVNFileList.ini", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("RAVN\\RAVNReserve\\RAVNFileList.ini", &text));
     EXPECT_NE(text.find("FileName=B.vpk"), std::string::npos);
     EXPECT_EQ(NamesIn("RAVN\\RAVNDownload"), (Names{"C.vpk"}));
     EXPECT_EQ(NamesIn("RAVN\\RAVNReserve"), (Names{"A.vpk", "B.vpk", "RAVNFileList.ini"}));
-    EXPECT_TRUE(ReadRawFile("RAVN\\RAVNReserve\\B.vpk", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("RAVN\\RAVNReserve\\B.vpk", &text));
     EXPECT_EQ(text, "B");
     EXPECT_EQ(NamesIn("."), (Names{"RAVN", "data", "deep", "merge_call.txt", "update.cfg", "新"}));
 
@@ -163,13 +163,13 @@ TEST_F(TransactionTest, CommitPutsEverythingInPlaceAndLeavesNoStaging) {
     // list from before the first run, and the merge is not repeated.
     const Tree once = TreeHere();
     std::string calls;
-    ASSERT_TRUE(ReadRawFile("merge_call.txt", &calls));
+    ASSERT_TRUE(velsupport::ReadFileText("merge_call.txt", &calls));
     Transaction again(0x010300BE);
     Plan(again);
     ASSERT_EQ(again.Commit(timer_, &failure), Result::Ok) << failure;
     EXPECT_EQ(TreeHere(), once);
     std::string callsAfter;
-    ASSERT_TRUE(ReadRawFile("merge_call.txt", &callsAfter));
+    ASSERT_TRUE(velsupport::ReadFileText("merge_call.txt", &callsAfter));
     EXPECT_EQ(callsAfter, calls);
 }
 
@@ -177,7 +177,7 @@ TEST_F(TransactionTest, StagingWithoutCommitLeavesTheClientAsItWas) {
     {
         Transaction t(0x010300BE);
         Plan(t);
-        EXPECT_TRUE(IsFolder(std::string(kStagingFolder)));
+        EXPECT_TRUE(velsupport::FolderExists(kStagingFolder));
     }  // never committed: the staging folder goes with it
     EXPECT_EQ(TreeHere(), before_);
 }
@@ -203,8 +203,8 @@ TEST_F(TransactionTest, FileHeldOpenStopsTheCommitAndEverythingGoesBack) {
     std::string failure;
     {
         // Held without sharing, the version file can be neither moved nor replaced.
-        AutoCloseHandle held(CreateFileA("update.cfg", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held.IsValid());
+        velsupport::ScopedHandle held(CreateFileA("update.cfg", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.Valid());
         EXPECT_EQ(t.Commit(timer_, &failure), Result::Reported);
     }
     EXPECT_EQ(failure, "文件update.cfg.new改名为update.cfg时出错！");
@@ -217,7 +217,7 @@ TEST(TransactionRecovery, EveryStopInTheCommitIsFinishedByTheNextRun) {
     LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
     for (size_t stop = 0;; ++stop) {
         SCOPED_TRACE(stop);
-        ScratchFolder folder("vel-txstop");
+        velsupport::TempFolder folder("vel-txstop");
         ASSERT_TRUE(folder.Enter());
         MakeClient();
         size_t steps = 0;
@@ -232,7 +232,7 @@ TEST(TransactionRecovery, EveryStopInTheCommitIsFinishedByTheNextRun) {
             MergeTimer timer;
             ASSERT_TRUE(RunSteps(partial, timer, nullptr));
         }  // the run ends here, as if killed: the staging folder stays
-        ASSERT_TRUE(IsFolder(std::string(kStagingFolder)));
+        ASSERT_TRUE(velsupport::FolderExists(kStagingFolder));
         EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
         EXPECT_EQ(TreeHere(), reference);
         if (stop >= steps) break;
@@ -244,7 +244,7 @@ TEST(TransactionRecovery, EveryStopInTheUndoIsUndoneByTheNextRun) {
     LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
     for (size_t undone = 0;; ++undone) {
         SCOPED_TRACE(undone);
-        ScratchFolder folder("vel-txundo");
+        velsupport::TempFolder folder("vel-txundo");
         ASSERT_TRUE(folder.Enter());
         MakeClient();
         const Tree before = TreeHere();
@@ -273,7 +273,7 @@ TEST(TransactionRecovery, EveryStopInTheUndoIsUndoneByTheNextRun) {
 }
 
 TEST(TransactionRecovery, DamagedJournalStopsTheRunAndKeepsEverything) {
-    ScratchFolder folder("vel-txbad");
+    velsupport::TempFolder folder("vel-txbad");
     ASSERT_TRUE(folder.Enter());
     MakeClient();
     ASSERT_TRUE(CreateDirectoryA(kStagingFolder, nullptr));
@@ -293,7 +293,7 @@ TEST(TransactionRecovery, DamagedJournalStopsTheRunAndKeepsEverything) {
 
 // What installers that wrote beside their targets could leave half done.
 TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
-    ScratchFolder folder("vel-txold");
+    velsupport::TempFolder folder("vel-txold");
     ASSERT_TRUE(folder.Enter());
     ASSERT_TRUE(CreateDirectoryA("package", nullptr));
     // The client archive parked in the backup slot, its replacement never renamed in.
@@ -306,10 +306,10 @@ TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
     LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
     ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
     std::string text;
-    EXPECT_TRUE(ReadRawFile("package\\A.pkg", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("package\\A.pkg", &text));
     EXPECT_EQ(text, archive);
     EXPECT_FALSE(Exists("tmp.tmp"));
-    EXPECT_TRUE(ReadRawFile("update.cfg", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("update.cfg", &text));
     EXPECT_EQ(text, "ver=1.3.0.190\r\n");
     EXPECT_FALSE(Exists("update.cfg.new"));
 
@@ -317,14 +317,14 @@ TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
     ASSERT_TRUE(WriteRawFile("update.cfg", ""));
     ASSERT_TRUE(WriteRawFile("tmp.tmp", "ver=1.3.0.189\r\n"));
     ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
-    EXPECT_TRUE(ReadRawFile("update.cfg", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("update.cfg", &text));
     EXPECT_EQ(text, "ver=1.3.0.189\r\n");
 
     // The archive list cut short while it was copied from its complete temporary list.
     ASSERT_TRUE(WriteRawFile("package\\package.cfg", "A.pk"));
     ASSERT_TRUE(WriteRawFile("package\\package.cfg.tmp", "A.pkg\r\nD010300BE.pkg\r\n"));
     ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
-    EXPECT_TRUE(ReadRawFile("package\\package.cfg", &text));
+    EXPECT_TRUE(velsupport::ReadFileText("package\\package.cfg", &text));
     EXPECT_EQ(text, "A.pkg\r\nD010300BE.pkg\r\n");
 
     // A complete client is left alone: an unrelated tmp.tmp and a list of its own stay.
