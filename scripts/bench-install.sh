@@ -282,44 +282,36 @@ fail_run() {
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 uptime_before=$(uptime)
 echo "bench-install: $reps repetitions (load average before: $load_before)"
+# One timed silent install of `installer` on a fresh client copy in `run` (install.log goes
+# beside the installer there); prints the seconds. Round 0 is also checked file by file.
+timed_install() {
+  local run=$1 exe=$2 round=$3 t0 t1 rc why
+  mkdir -p "$run"
+  cp -a "$client" "$run/client"
+  cp "$exe" "$run/"
+  settle
+  t0=$EPOCHREALTIME
+  wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$run/${exe##*/}")" /S \
+    "/D=$(winpath "$run/client")" /user "$title" >"$run/monitor.out" 2>"$run/monitor.err" 8>&-
+  rc=$?
+  t1=$EPOCHREALTIME
+  why=$(check_install "$run" "$rc" "$run/monitor.out") || { fail_run "$run" "$why"; return 1; }
+  if [ "$round" = 0 ]; then
+    why=$(check_contents "$run/client") || { fail_run "$run" "$why"; return 1; }
+  fi
+  elapsed "$t0" "$t1"
+}
+
 t_install=() t_unzip=() t_wine=() t_floor=() t_base=()
 # Round 0 warms the caches up, is checked file by file and not counted. Nothing is deleted before
 # the end: freeing blocks (the disk is mounted with discard) slows the writes that follow.
 for ((i = 0; i <= reps; i++)); do
-  # Installer: a fresh client copy and the installer beside it (install.log goes there).
-  run=$work/runs/install-$i
-  mkdir -p "$run"
-  cp -a "$client" "$run/client"
-  cp "$installer" "$run/"
   title="VelBench_$$_$i"
-  settle
-  t0=$EPOCHREALTIME
-  wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$run/${installer##*/}")" /S \
-    "/D=$(winpath "$run/client")" /user "$title" >"$run/monitor.out" 2>"$run/monitor.err" 8>&-
-  rc=$?
-  t1=$EPOCHREALTIME
-  why=$(check_install "$run" "$rc" "$run/monitor.out") || fail_run "$run" "$why"
-  if [ "$i" = 0 ]; then
-    why=$(check_contents "$run/client") || fail_run "$run" "$why"
-  fi
-  s_install=$(elapsed "$t0" "$t1")
-
+  s_install=$(timed_install "$work/runs/install-$i" "$installer" "$i") || exit 1
   # The baseline installer, when one is given: the same run on its own client copy.
   s_base=""
   if [ -n "$baseline_installer" ]; then
-    brun=$work/runs/baseline-$i
-    mkdir -p "$brun"
-    cp -a "$client" "$brun/client"
-    cp "$baseline_installer" "$brun/"
-    settle
-    t0=$EPOCHREALTIME
-    wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$brun/${baseline_installer##*/}")" /S \
-      "/D=$(winpath "$brun/client")" /user "$title" >"$brun/monitor.out" 2>"$brun/monitor.err" 8>&-
-    rc=$?
-    t1=$EPOCHREALTIME
-    why=$(check_install "$brun" "$rc" "$brun/monitor.out") || fail_run "$brun" "$why"
-    [ "$i" = 0 ] && { why=$(check_contents "$brun/client") || fail_run "$brun" "$why"; }
-    s_base=$(elapsed "$t0" "$t1")
+    s_base=$(timed_install "$work/runs/baseline-$i" "$baseline_installer" "$i") || exit 1
   fi
 
   # unzip into a fresh folder.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <io.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "base/ScopedWin.h"
@@ -210,5 +211,38 @@ bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* 
     DWORD read = 0;
     if (count > 0 && !ReadFile(file.Get(), &(*head)[0], static_cast<DWORD>(count), &read, nullptr)) return false;
     head->resize(read);
+    return true;
+}
+
+bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile) {
+    if (!PathExists(source)) return true;  // done by an earlier attempt
+    const DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where a file goes
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            // Noted before it changes; a hard link shares the attributes of its file.
+            if (!PathExists(attributesFile)) {
+                const std::string text = std::to_string(attributes);
+                if (!WriteFileDurably(attributesFile, text.data(), text.size())) return false;
+            }
+            if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+        }
+        if (!PathExists(backup) && !CreateHardLinkA(backup, target, nullptr) && !MoveAside(target, backup))
+            return false;
+    }
+    return ReplaceByRename(source, target);
+}
+
+bool UndoReplaceKeepingOriginal(const char* source, const char* target, const char* backup,
+                                const char* attributesFile) {
+    if (!PathExists(source) && PathExists(target) && !MoveAside(target, source)) return false;
+    if (PathExists(backup) && !PathExists(target) && !MoveAside(backup, target)) return false;
+    std::string text;
+    if (ReadWholeFile(attributesFile, &text, 32)) {
+        const DWORD attributes = static_cast<DWORD>(strtoul(text.c_str(), nullptr, 10));
+        if (attributes != 0 && !SetFileAttributesA(target, attributes)) return false;
+        DeleteFileA(attributesFile);
+    }
+    // A hard-linked backup stays behind once the original is back: it goes with the staging.
     return true;
 }

@@ -63,3 +63,15 @@ bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* 
 
 // Reads a whole file of at most maxLength bytes. False when it cannot be read or is longer.
 bool ReadWholeFile(const char* name, std::string* content, size_t maxLength);
+
+// Replaces target by source while keeping what target held at backup, so that either can be put
+// back: the backup is a hard link to the original where the volume has them (target then never
+// goes missing, not even for a moment) and the original moved aside where it has not. A
+// read-only original is made writable first; its attributes are kept in attributesFile. Safe to
+// repeat after an interruption: done once source is gone.
+bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile);
+
+// Takes back ReplaceKeepingOriginal, also a part of it: the new file returns to source, the
+// original to target with its attributes. Safe to repeat, and a no-op when nothing was done.
+bool UndoReplaceKeepingOriginal(const char* source, const char* target, const char* backup,
+                                const char* attributesFile);

@@ -52,6 +52,7 @@ bool IsJournalTarget(const std::string& target) {
 std::string StagedName(uint32_t slot) { return "s" + std::to_string(slot); }
 std::string OriginalName(uint32_t slot) { return "o" + std::to_string(slot); }
 std::string RemovedName(uint32_t slot) { return "d" + std::to_string(slot); }
+std::string AttributesName(uint32_t slot) { return "a" + std::to_string(slot); }
 
 std::string EncodeJournal(const Journal& journal) {
     std::string text = kMagic;

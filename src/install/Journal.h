@@ -62,3 +62,4 @@ RecoveryAction DecideRecovery(bool stagingExists, const std::string* journalText
 std::string StagedName(uint32_t slot);    // "s<slot>"
 std::string OriginalName(uint32_t slot);  // "o<slot>"
 std::string RemovedName(uint32_t slot);   // "d<slot>"
+std::string AttributesName(uint32_t slot);  // "a<slot>": a replaced read-only original's attributes

@@ -80,21 +80,6 @@ std::vector<std::string> DroppedPatches(const std::vector<std::string>& oldPatch
 
 std::string PatchBackup(const MergeFiles& files, size_t index) { return files.patchBackupPrefix + std::to_string(index); }
 
-// Replaces target by the file at source, keeping what target held as backup (once: a repeated
-// call finds the backup in place and leaves it).
-bool PutWithBackup(const char* source, const char* target, const char* backup) {
-    if (!PathExists(source)) return true;
-    if (PathExists(target) && !PathExists(backup) && !MoveAside(target, backup)) return false;
-    return ReplaceByRename(source, target);
-}
-
-// Takes back what PutWithBackup did: the new file returns to source, the backup to target.
-bool UndoPut(const char* source, const char* target, const char* backup) {
-    if (!PathExists(source) && PathExists(target) && !MoveAside(target, source)) return false;
-    if (PathExists(backup) && !PathExists(target) && !MoveAside(backup, target)) return false;
-    return true;
-}
-
 }  // namespace
 
 void ReadFileList(const char* listFile, std::vector<std::string>& patches) {
@@ -128,14 +113,17 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
     if (!PathExists(files.patchList.c_str())) return true;
     InstallLog::Write("开始合并vpk文件");
 
+    // The client's list as it was before this step: moved aside already by an interrupted
+    // attempt on a volume without hard links, otherwise still in its place.
+    const char* previous = PathExists(files.listBackup.c_str()) ? files.listBackup.c_str() : kIndexList;
     std::string current;
     std::string patch;
-    const bool haveCurrent = ReadWholeFile(kIndexList, &current, kMaxListBytes);
+    const bool haveCurrent = ReadWholeFile(previous, &current, kMaxListBytes);
     if (!ReadWholeFile(files.patchList.c_str(), &patch, kMaxListBytes)) return false;
 
     std::vector<std::string> oldPatches;
     std::vector<std::string> newPatches;
-    ReadFileList(kIndexList, oldPatches);
+    ReadFileList(previous, oldPatches);
     ReadFileList(files.patchList.c_str(), newPatches);
 
     if (haveCurrent && current == patch) {
@@ -148,7 +136,10 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
         // is over. Without a current list there is no reserve copy afterwards.
         if (!PathExists(files.reserveBackup.c_str()) && !PathExists(files.noReserve.c_str())) {
             if (PathExists(kReserveList)) {
-                if (!MoveAside(kReserveList, files.reserveBackup.c_str())) return false;
+                // A hard link keeps the old copy without the reserve copy ever going missing.
+                if (!CreateHardLinkA(files.reserveBackup.c_str(), kReserveList, nullptr) &&
+                    !MoveAside(kReserveList, files.reserveBackup.c_str()))
+                    return false;
             } else if (!WriteFileDurably(files.noReserve.c_str(), "", 0)) {
                 return false;
             }
@@ -171,7 +162,8 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
                 // A patch already moved by an interrupted attempt stays where it went.
                 if (PathExists(source)) {
                     const std::string backup = PatchBackup(files, i);
-                    if (PathExists(target) && !PathExists(backup.c_str()) && !MoveAside(target, backup.c_str()))
+                    if (PathExists(target) && !PathExists(backup.c_str()) &&
+                        !CreateHardLinkA(backup.c_str(), target, nullptr) && !MoveAside(target, backup.c_str()))
                         return false;
                     if (!ReplaceByRename(source, target)) return false;
                 }
@@ -183,11 +175,14 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
         }
     }
     // Last: the new list takes the place of the old one, which is kept until the run is over.
-    return PutWithBackup(files.patchList.c_str(), kIndexList, files.listBackup.c_str());
+    return ReplaceKeepingOriginal(files.patchList.c_str(), kIndexList, files.listBackup.c_str(),
+                                  files.listAttributes.c_str());
 }
 
 bool UndoResourceMerge(const MergeFiles& files) {
-    if (!UndoPut(files.patchList.c_str(), kIndexList, files.listBackup.c_str())) return false;
+    if (!UndoReplaceKeepingOriginal(files.patchList.c_str(), kIndexList, files.listBackup.c_str(),
+                                    files.listAttributes.c_str()))
+        return false;
     // With the old list back, the patches it names that went to the reserve folder come back.
     std::vector<std::string> oldPatches;
     std::vector<std::string> newPatches;

@@ -48,6 +48,7 @@ void ReadFileList(const char* listFile, std::vector<std::string>& patches);
 struct MergeFiles {
     std::string patchList;          // the patch's new list, staged
     std::string listBackup;         // the client's list it replaces
+    std::string listAttributes;     // that list's attributes when it was read-only
     std::string reserveBackup;      // the reserve copy the current list replaces
     std::string noReserve;          // marker: there was no reserve copy before
     std::string reserveStage;       // the new reserve copy while it is written

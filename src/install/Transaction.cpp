@@ -33,26 +33,15 @@ std::string FoldedPath(const std::string& path) {
 
 // Puts the staged file in place; what the target held waits in the staging folder.
 bool RunPut(const JournalOp& op) {
-    const std::string staged = StagingPath(StagedName(op.slot));
-    const std::string original = StagingPath(OriginalName(op.slot));
-    const char* target = op.target.c_str();
-    if (!Exists(staged)) return true;  // done by an earlier attempt
-    const DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where the patch has a file
-        if (!Exists(original) && !MoveAside(target, original.c_str())) return false;
-    }
-    return ReplaceByRename(staged.c_str(), target);
+    return ReplaceKeepingOriginal(StagingPath(StagedName(op.slot)).c_str(), op.target.c_str(),
+                                  StagingPath(OriginalName(op.slot)).c_str(), StagingPath(AttributesName(op.slot)).c_str());
 }
 
+// The new file goes back to its slot first, so that a repeated undo can tell the two apart.
 bool UndoPut(const JournalOp& op) {
-    const std::string staged = StagingPath(StagedName(op.slot));
-    const std::string original = StagingPath(OriginalName(op.slot));
-    const char* target = op.target.c_str();
-    // The new file goes back to its slot first, so that a repeated undo can tell the two apart.
-    if (!Exists(staged) && PathExists(target) && !MoveAside(target, staged.c_str())) return false;
-    if (Exists(original) && !PathExists(target) && !MoveAside(original.c_str(), target)) return false;
-    return true;
+    return UndoReplaceKeepingOriginal(StagingPath(StagedName(op.slot)).c_str(), op.target.c_str(),
+                                      StagingPath(OriginalName(op.slot)).c_str(),
+                                      StagingPath(AttributesName(op.slot)).c_str());
 }
 
 // Moves the target aside; the staging folder's removal deletes it for good.
@@ -99,6 +88,7 @@ MergeFiles MergeFilesFor(uint32_t listSlot) {
     MergeFiles files;
     files.patchList = StagingPath(StagedName(listSlot));
     files.listBackup = StagingPath("l" + n);
+    files.listAttributes = StagingPath("la" + n);
     files.reserveBackup = StagingPath(OriginalName(listSlot));
     files.noReserve = StagingPath("n" + n);
     files.reserveStage = StagingPath("r" + n);

@@ -72,6 +72,15 @@ inline Snapshot TakeSnapshot(const std::string& root)
     return s;
 }
 
+// A resource index list naming the patches as items 1..n.
+inline std::string FileList(const std::vector<std::string>& patches)
+{
+    std::string ini = "[FileList]\r\nFileCount=" + std::to_string(patches.size() + 1) + "\r\n";
+    for (size_t i = 0; i < patches.size(); ++i)
+        ini += "[FileItem" + std::to_string(i + 1) + "]\r\nFileName=" + patches[i] + "\r\n";
+    return ini;
+}
+
 // Short, readable lines for a failure message: names, sizes and a hash instead of content.
 inline std::vector<std::string> Describe(const Snapshot& s)
 {

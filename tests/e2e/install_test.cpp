@@ -132,7 +132,14 @@ protected:
         EXPECT_FALSE(LogMentions(r.log, "上报完成安装进度")) << Shown(r.log);
         ASSERT_FALSE(r.log.empty());
         EXPECT_EQ(r.log.back(), "升级失败！");
-        EXPECT_FOLDER(TakeSnapshot(Client()), before);
+        // A file held open by another program keeps a second name of it, made as its backup,
+        // from being deleted: the staging folder may stay then, without a journal, for the next
+        // run to remove.
+        Snapshot after = TakeSnapshot(Client());
+        for (auto it = after.begin(); it != after.end();)
+            it = it->first.rfind("VelmoraPatch.staging\\", 0) == 0 ? after.erase(it) : std::next(it);
+        EXPECT_FALSE(Exists("VelmoraPatch.staging\\journal"));
+        EXPECT_FOLDER(after, before);
     }
 
     // Leaves only what the archive comparison does not cover.
@@ -396,13 +403,6 @@ TEST_F(InstallTest, StaleDeleteListIsNotApplied)
     EXPECT_FOLDER(actual, expected);
 }
 
-std::string FileList(const std::vector<std::string>& patches)
-{
-    std::string ini = "[FileList]\r\nFileCount=" + std::to_string(patches.size() + 1) + "\r\n";
-    for (size_t i = 0; i < patches.size(); ++i)
-        ini += "[FileItem" + std::to_string(i + 1) + "]\r\nFileName=" + patches[i] + "\r\n";
-    return ini;
-}
 
 struct MergeCase {
     const char* what;

@@ -12,14 +12,6 @@ const char kOldUpdateCfg[] = "ver=1.3.0.189\r\n";
 const char kNewUpdateCfg[] = "ver=1.3.0.190\r\n";
 const char kArchive[] = "package\\D010300BD.pkg";
 
-std::string List(const std::vector<std::string>& patches)
-{
-    std::string ini = "[FileList]\r\nFileCount=" + std::to_string(patches.size() + 1) + "\r\n";
-    for (size_t i = 0; i < patches.size(); ++i)
-        ini += "[FileItem" + std::to_string(i + 1) + "]\r\nFileName=" + patches[i] + "\r\n";
-    return ini;
-}
-
 class TransactionRun : public ClientInstallTest {
 protected:
     // A client at 1.3.0.189 with an archive, a read-only file, a resource index with two patches
@@ -31,7 +23,7 @@ protected:
         PutArchive(kArchive, {{"Res\\a.bin", "old a"}, {"Res\\b.bin", "old b"}});
         Put("data\\ro.txt", "read-only");
         MakeReadOnly("data\\ro.txt");
-        Put("RAVN\\RAVNFileList.ini", List({"A.vpk", "B.vpk"}));
+        Put("RAVN\\RAVNFileList.ini", FileList({"A.vpk", "B.vpk"}));
         Put("RAVN\\RAVNDownload\\A.vpk", "A");
         Put("RAVN\\RAVNDownload\\B.vpk", "B");
         ASSERT_TRUE(CopyFileA((velsupport::ProgramFolder() + "\\RAVNMerge.dll").c_str(), At("RAVNMerge.dll").c_str(),
@@ -41,7 +33,7 @@ protected:
     {
         return {{"Res\\a.bin", "new a"},         {"data\\ro.txt", "replaced"},
                 {"新文件夹\\说明.txt", "说明"},   {"RAVN\\RAVNDownload\\C.vpk", "C"},
-                {"RAVN/RAVNFileList.ini", List({"C.vpk"})}, {"update.cfg", kNewUpdateCfg}};
+                {"RAVN/RAVNFileList.ini", FileList({"C.vpk"})}, {"update.cfg", kNewUpdateCfg}};
     }
 };
 
@@ -79,8 +71,8 @@ TEST_F(TransactionRun, SameInstallerTwiceLeavesTheClientAsTheFirstRun)
     const SilentResult first = RunSilent();
     ASSERT_EQ(first.run.exitCode, 0u);
     const Snapshot once = TakeSnapshot(Client());
-    EXPECT_EQ(Text("RAVN\\RAVNReserve\\RAVNFileList.ini"), List({"A.vpk", "B.vpk"}));
-    EXPECT_EQ(Text("RAVN\\RAVNFileList.ini"), List({"C.vpk"}));
+    EXPECT_EQ(Text("RAVN\\RAVNReserve\\RAVNFileList.ini"), FileList({"A.vpk", "B.vpk"}));
+    EXPECT_EQ(Text("RAVN\\RAVNFileList.ini"), FileList({"C.vpk"}));
     EXPECT_FALSE(Exists("VelmoraPatch.staging"));
 
     const SilentResult second = RunSilent();

@@ -207,7 +207,17 @@ TEST_F(TransactionTest, FileHeldOpenStopsTheCommitAndEverythingGoesBack) {
         ASSERT_TRUE(held.Valid());
         EXPECT_EQ(t.Commit(timer_, &failure), Result::Reported);
     }
+    // Everything is back. A second name of the held file, kept as its backup, could not be
+    // deleted while the file was held: the staging folder may stay, without a journal.
+    Tree after = TreeHere();
+    for (auto it = after.begin(); it != after.end();) {
+        it = it->first.rfind(std::string(kStagingFolder) + "\\", 0) == 0 ? after.erase(it) : std::next(it);
+    }
+    EXPECT_EQ(after, before_);
+    EXPECT_FALSE(Exists(StagingPath("journal")));
     EXPECT_EQ(failure, "文件update.cfg.new改名为update.cfg时出错！");
+    // The next run removes what is left.
+    EXPECT_EQ(RecoverInterruptedRun(folder_.Path(), reporter_), Result::Ok);
     EXPECT_EQ(TreeHere(), before_);
 }
 
