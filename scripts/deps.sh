@@ -8,7 +8,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev googletest \
          g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev \
          wine wine64 xvfb xauth locales osslsigncode unzip zip binutils-mingw-w64-x86-64 \
-         fonts-wqy-zenhei openssl; do
+         fonts-wqy-zenhei openssl python3; do
   have_pkg "$p" || need+=("$p")
 done
 
