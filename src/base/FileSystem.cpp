@@ -133,26 +133,49 @@ void ResetAttributes(const char* name) {
     SetFileAttributesA(name, FILE_ATTRIBUTE_ARCHIVE);
 }
 
+namespace {
+
+bool WriteAll(HANDLE file, const void* bytes, size_t length) {
+    const char* p = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const DWORD chunk = length > (1u << 24) ? (1u << 24) : static_cast<DWORD>(length);
+        DWORD written = 0;
+        if (!WriteFile(file, p, chunk, &written, nullptr) || written != chunk) return false;
+        p += chunk;
+        length -= chunk;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool WriteFileDurably(const char* name, const void* bytes, size_t length) {
     if (!FitsPathBuffer(name)) return false;
     bool ok = false;
     {
         AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.IsValid()) return false;
-        const char* p = static_cast<const char*>(bytes);
-        size_t left = length;
-        ok = true;
-        while (ok && left > 0) {
-            const DWORD chunk = left > (1u << 24) ? (1u << 24) : static_cast<DWORD>(left);
-            DWORD written = 0;
-            ok = WriteFile(file.Get(), p, chunk, &written, nullptr) && written == chunk;
-            p += chunk;
-            left -= chunk;
-        }
-        ok = ok && FlushFileBuffers(file.Get());
+        ok = WriteAll(file.Get(), bytes, length) && FlushFileBuffers(file.Get());
     }
     if (!ok) DeleteFileA(name);
     return ok;
+}
+
+void* WriteFileForFlush(const char* name, const void* bytes, size_t length) {
+    if (!FitsPathBuffer(name)) return INVALID_HANDLE_VALUE;
+    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    if (!WriteAll(file, bytes, length)) {
+        CloseHandle(file);
+        DeleteFileA(name);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+void* OpenFileForFlush(const char* name) {
+    if (!FitsPathBuffer(name)) return INVALID_HANDLE_VALUE;
+    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 bool FlushFileToDisk(const char* name) {
@@ -215,21 +238,24 @@ bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* 
 }
 
 bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile) {
-    if (!PathExists(source)) return true;  // done by an earlier attempt
+    if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
     const DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where a file goes
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            // Noted before it changes; a hard link shares the attributes of its file.
-            if (!PathExists(attributesFile)) {
-                const std::string text = std::to_string(attributes);
-                if (!WriteFileDurably(attributesFile, text.data(), text.size())) return false;
-            }
-            if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-        }
-        if (!PathExists(backup) && !CreateHardLinkA(backup, target, nullptr) && !MoveAside(target, backup))
-            return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // A new file: one rename. Without a source it was put in place by an earlier attempt.
+        if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        return !PathExists(source);
     }
+    if (!PathExists(source)) return true;  // done by an earlier attempt
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where a file goes
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        // Noted before it changes; a hard link shares the attributes of its file.
+        if (!PathExists(attributesFile)) {
+            const std::string text = std::to_string(attributes);
+            if (!WriteFileDurably(attributesFile, text.data(), text.size())) return false;
+        }
+        if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    }
+    if (!PathExists(backup) && !CreateHardLinkA(backup, target, nullptr) && !MoveAside(target, backup)) return false;
     return ReplaceByRename(source, target);
 }
 

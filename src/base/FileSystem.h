@@ -43,6 +43,12 @@ void ResetAttributes(const char* name);
 // True only when every step succeeded; a failed file is removed again.
 bool WriteFileDurably(const char* name, const void* bytes, size_t length);
 
+// Creates (or empties) the file and writes all bytes, keeping it open for a later flush; the
+// handle (INVALID_HANDLE_VALUE on failure, the file then removed again) goes to the caller.
+void* WriteFileForFlush(const char* name, const void* bytes, size_t length);
+// Opens an existing file for a later flush; INVALID_HANDLE_VALUE when it cannot be opened.
+void* OpenFileForFlush(const char* name);
+
 // Flushes an existing file's data to the disk. False when it cannot be opened or flushed.
 bool FlushFileToDisk(const char* name);
 

@@ -128,11 +128,11 @@ EntriesOutcome StageEntries(PackageReader& patch, PackageWriter& writer, Progres
     return out;
 }
 
-// Closes the temporary update package and flushes it to the disk. A run whose entries or
+// Closes the temporary update package and has it flushed to the disk. A run whose entries or
 // save failed ends here with its status text.
-Result SaveTemporaryPackage(PackageWriter& writer, const EntriesOutcome& entries, const char* tempPath,
-                            Reporter& reporter) {
-    bool saved = writer.Save() && FlushFileToDisk(tempPath);
+Result SaveTemporaryPackage(PackageWriter& writer, const EntriesOutcome& entries, Transaction& transaction,
+                            uint32_t slot, const char* tempPath, Reporter& reporter) {
+    bool saved = writer.Save() && transaction.FlushStaged(slot);
     if (!entries.ok) {
         std::string text = "更新文件" + entries.failedName + "时出错！";
         reporter.SetStatus(text.c_str());
@@ -190,7 +190,7 @@ Result RunInstallation(const RunState& run, Reporter& reporter) {
     patch.Close();
     if (entries.programRefused) return Result::Reported;
 
-    rc = SaveTemporaryPackage(writer, entries, tempPath.c_str(), reporter);
+    rc = SaveTemporaryPackage(writer, entries, transaction, staged.archiveSlot, tempPath.c_str(), reporter);
     if (Failed(rc)) return rc;
     return CommitInstall(transaction, staged, run.archive, reporter);
 }

@@ -190,7 +190,17 @@ bool Transaction::Begin() {
 }
 
 bool Transaction::StageBytes(uint32_t slot, const void* bytes, size_t length) {
-    return WriteFileDurably(StagingPath(StagedName(slot)).c_str(), bytes, length);
+    void* file = WriteFileForFlush(StagingPath(StagedName(slot)).c_str(), bytes, length);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    flusher_.Add(file);
+    return true;
+}
+
+bool Transaction::FlushStaged(uint32_t slot) {
+    void* file = OpenFileForFlush(StagingPath(StagedName(slot)).c_str());
+    if (file == INVALID_HANDLE_VALUE) return false;
+    flusher_.Add(file);
+    return true;
 }
 
 void Transaction::AddPut(uint32_t slot, const std::string& target) {
@@ -209,6 +219,12 @@ Result Transaction::Commit(MergeTimer& timer, std::string* failureText) {
 }
 
 bool Transaction::BeginCommit(std::string* failureText) {
+    // Nothing is renamed into place before it is on the disk.
+    if (!flusher_.Finish()) {
+        *failureText = std::string("写文件") + kStagingFolder + "时出错！";
+        Discard();
+        return false;
+    }
     // The folders the new files need and that do not exist yet, each once, shortest first.
     // Folder names are looked at once each (letter case folded as the file system does).
     std::vector<JournalOp> steps;
@@ -256,5 +272,6 @@ Result Transaction::FinishCommit(MergeTimer& timer, std::string* failureText) {
 
 void Transaction::Discard() {
     finished_ = true;
+    flusher_.Finish();  // the staged files are closed before they are deleted
     RemoveStaging();
 }

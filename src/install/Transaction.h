@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/Result.h"
+#include "install/Flusher.h"
 #include "install/Journal.h"
 #include "install/ResourceMerge.h"
 
@@ -38,8 +39,11 @@ public:
 
     // A new staged-file slot; its file is StagingPath(StagedName(slot)).
     uint32_t NewSlot() { return nextSlot_++; }
-    // Writes the bytes as a staged file, flushed to the disk. False when they cannot be written.
+    // Writes the bytes as a staged file. It is flushed to the disk on another thread before the
+    // commit begins. False when they cannot be written.
     bool StageBytes(uint32_t slot, const void* bytes, size_t length);
+    // A staged file written by other means (the rebuilt archive), closed: flushed the same way.
+    bool FlushStaged(uint32_t slot);
 
     // The steps of the commit, in the order they run.
     void AddPut(uint32_t slot, const std::string& target);
@@ -65,6 +69,7 @@ public:
 
 private:
     Journal journal_;
+    BackgroundFlusher flusher_;
     uint32_t nextSlot_ = 0;
     bool begun_ = false;
     bool committing_ = false;
