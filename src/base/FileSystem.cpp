@@ -178,12 +178,6 @@ void* OpenFileForFlush(const char* name) {
     return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-bool FlushFileToDisk(const char* name) {
-    if (!FitsPathBuffer(name)) return false;
-    AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file.IsValid() && FlushFileBuffers(file.Get());
-}
-
 bool ReplaceByRename(const char* source, const char* target) {
     if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
     return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

@@ -49,9 +49,6 @@ void* WriteFileForFlush(const char* name, const void* bytes, size_t length);
 // Opens an existing file for a later flush; INVALID_HANDLE_VALUE when it cannot be opened.
 void* OpenFileForFlush(const char* name);
 
-// Flushes an existing file's data to the disk. False when it cannot be opened or flushed.
-bool FlushFileToDisk(const char* name);
-
 // One rename that replaces an existing target, written through to the disk
 // (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). Files only.
 bool ReplaceByRename(const char* source, const char* target);
