@@ -231,6 +231,10 @@ bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* 
     return true;
 }
 
+bool KeepOriginal(const char* target, const char* backup) {
+    return CreateHardLinkA(backup, target, nullptr) || MoveAside(target, backup);
+}
+
 bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile) {
     if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
     const DWORD attributes = GetFileAttributesA(target);
@@ -249,7 +253,7 @@ bool ReplaceKeepingOriginal(const char* source, const char* target, const char* 
         }
         if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
     }
-    if (!PathExists(backup) && !CreateHardLinkA(backup, target, nullptr) && !MoveAside(target, backup)) return false;
+    if (!PathExists(backup) && !KeepOriginal(target, backup)) return false;
     return ReplaceByRename(source, target);
 }
 

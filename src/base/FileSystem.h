@@ -67,6 +67,10 @@ bool ReadFileStart(const char* name, size_t count, std::string* head, uint64_t* 
 // Reads a whole file of at most maxLength bytes. False when it cannot be read or is longer.
 bool ReadWholeFile(const char* name, std::string* content, size_t maxLength);
 
+// Keeps what target holds under the name backup (which must not exist yet): a hard link where
+// the volume has them, so target stays where it is; moved aside where it has not.
+bool KeepOriginal(const char* target, const char* backup);
+
 // Replaces target by source while keeping what target held at backup, so that either can be put
 // back: the backup is a hard link to the original where the volume has them (target then never
 // goes missing, not even for a moment) and the original moved aside where it has not. A

@@ -29,7 +29,7 @@ Result Stop(Reporter& reporter, const std::string& text) {
 Result RecoverStaging(Reporter& reporter) {
     if (!IsFolder(kStagingFolder)) return Result::Ok;
     std::string text;
-    const bool haveJournal = ReadWholeFile(StagingPath("journal").c_str(), &text, kMaxJournalBytes);
+    const bool haveJournal = ReadWholeFile(StagingPath(kJournalName).c_str(), &text, kMaxJournalBytes);
     Journal journal;
     switch (DecideRecovery(true, haveJournal ? &text : nullptr, &journal)) {
     case RecoveryAction::None:

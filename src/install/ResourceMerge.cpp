@@ -136,10 +136,7 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
         // is over. Without a current list there is no reserve copy afterwards.
         if (!PathExists(files.reserveBackup.c_str()) && !PathExists(files.noReserve.c_str())) {
             if (PathExists(kReserveList)) {
-                // A hard link keeps the old copy without the reserve copy ever going missing.
-                if (!CreateHardLinkA(files.reserveBackup.c_str(), kReserveList, nullptr) &&
-                    !MoveAside(kReserveList, files.reserveBackup.c_str()))
-                    return false;
+                if (!KeepOriginal(kReserveList, files.reserveBackup.c_str())) return false;
             } else if (!WriteFileDurably(files.noReserve.c_str(), "", 0)) {
                 return false;
             }
@@ -162,8 +159,7 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
                 // A patch already moved by an interrupted attempt stays where it went.
                 if (PathExists(source)) {
                     const std::string backup = PatchBackup(files, i);
-                    if (PathExists(target) && !PathExists(backup.c_str()) &&
-                        !CreateHardLinkA(backup.c_str(), target, nullptr) && !MoveAside(target, backup.c_str()))
+                    if (PathExists(target) && !PathExists(backup.c_str()) && !KeepOriginal(target, backup.c_str()))
                         return false;
                     if (!ReplaceByRename(source, target)) return false;
                 }

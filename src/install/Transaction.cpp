@@ -9,7 +9,6 @@
 
 namespace {
 
-const char kJournalName[] = "journal";
 const char kJournalNew[] = "journal.new";
 
 bool Exists(const std::string& path) { return PathExists(path.c_str()); }

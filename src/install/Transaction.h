@@ -18,6 +18,9 @@
 // The staging folder, relative to the client folder.
 constexpr char kStagingFolder[] = "VelmoraPatch.staging";
 
+// The journal's name in the staging folder.
+constexpr char kJournalName[] = "journal";
+
 // "VelmoraPatch.staging\\" + name.
 std::string StagingPath(const std::string& name);
 
