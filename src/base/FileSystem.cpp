@@ -153,7 +153,7 @@ bool WriteFileDurably(const char* name, const void* bytes, size_t length) {
     if (!FitsPathBuffer(name)) return false;
     bool ok = false;
     {
-        AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        AutoCloseHandle file(CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.IsValid()) return false;
         ok = WriteAll(file.Get(), bytes, length) && FlushFileBuffers(file.Get());
     }
@@ -163,7 +163,10 @@ bool WriteFileDurably(const char* name, const void* bytes, size_t length) {
 
 void* WriteFileForFlush(const char* name, const void* bytes, size_t length) {
     if (!FitsPathBuffer(name)) return INVALID_HANDLE_VALUE;
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Readers are let in: the run reads some staged files (the delete list) while their flush
+    // is still pending on the flusher's thread.
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     if (!WriteAll(file, bytes, length)) {
         CloseHandle(file);

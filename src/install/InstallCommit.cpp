@@ -35,8 +35,11 @@ Result CommitInstall(Transaction& transaction, const StagedRun& staged, const Ar
         InstallLog::Write("无vpk文件升级");
     }
     if (staged.deleteListSlot != kNoSlot) {
+        // The list was staged by this run: not reading it would report success with the old
+        // files still there.
         std::vector<std::string> targets;
-        ReadDeleteList(StagingPath(StagedName(staged.deleteListSlot)).c_str(), &targets);
+        if (!ReadDeleteList(StagingPath(StagedName(staged.deleteListSlot)).c_str(), &targets))
+            return Fail(reporter, "更新文件UpdateDelList.txt时出错！");
         for (const std::string& target : targets) transaction.AddRemove(target);
     }
     // Files only: a folder of the same name is not something an installer left.

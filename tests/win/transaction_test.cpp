@@ -12,6 +12,7 @@
 
 #include "base/FileSystem.h"
 #include "base/PathText.h"
+#include "install/DeleteList.h"
 #include "install/Journal.h"
 #include "install/Recovery.h"
 #include "install/Transaction.h"
@@ -219,6 +220,20 @@ TEST_F(TransactionTest, FileHeldOpenStopsTheCommitAndEverythingGoesBack) {
     // The next run removes what is left.
     EXPECT_EQ(RecoverInterruptedRun(folder_.Path(), reporter_), Result::Ok);
     EXPECT_EQ(TreeHere(), before_);
+}
+
+// The flusher holds a staged file open until it is on the disk, while the run goes on and reads
+// the staged delete list: the read must not depend on whether the flush has finished yet.
+TEST(StagedFiles, DeleteListIsReadWhileItsFlushIsPending) {
+    velsupport::TempFolder folder("vel-txlist");
+    ASSERT_TRUE(folder.Enter());
+    const std::string list = "old\\gone.txt\r\nold\r\n";
+    void* pending = WriteFileForFlush("list.txt", list.data(), list.size());
+    ASSERT_NE(pending, INVALID_HANDLE_VALUE);
+    velsupport::ScopedHandle held(pending);
+    std::vector<std::string> targets;
+    EXPECT_TRUE(ReadDeleteList("list.txt", &targets));
+    EXPECT_EQ(targets, (Names{".\\old\\gone.txt", ".\\old"}));
 }
 
 // A run stopped after any number of the commit's steps is finished by the recovery of the next.
