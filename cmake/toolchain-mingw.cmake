@@ -1,6 +1,6 @@
 # Cross build for Windows with MinGW-w64, for the architecture in VEL_MINGW_ARCH:
-#   i686    the shipped 32-bit installer; this machine cannot run its output
-#   x86_64  the same sources, run and tested here under Wine
+#   i686    the shipped 32-bit installer, tested in the 32-bit runner (emulated i386 Wine)
+#   x86_64  the same sources, tested under the machine's own 64-bit Wine (fast)
 # e.g. cmake -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw.cmake -DVEL_MINGW_ARCH=i686 ...
 if(NOT VEL_MINGW_ARCH)
   set(VEL_MINGW_ARCH "$ENV{VEL_MINGW_ARCH}")
@@ -24,7 +24,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Test programs run through a Wine wrapper (private prefix, code page 936, Xvfb): the machine's
+# own Wine for x86_64; for i686 the chroot with Wine's 32-bit half (scripts/runner32-setup.sh).
 if(VEL_MINGW_ARCH STREQUAL "x86_64")
-  # Test programs run through the Wine wrapper (private prefix, code page 936, Xvfb).
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine32-run.sh)
 endif()

@@ -4,7 +4,7 @@
 #   native  Linux: portable core, release tool, unit tests          -> build/native/bin
 #   asan    Linux with AddressSanitizer and UBSan                   -> build/asan/bin
 #   x64     x86_64 MinGW: everything, tests run under Wine          -> build/x64/bin
-#   i686    i686 MinGW: the shipped installer and the release tool  -> build/i686/bin
+#   i686    i686 MinGW: the shipped installer, its tests in the 32-bit runner -> build/i686/bin
 #   fuzz    clang with libFuzzer targets                            -> build/fuzz/bin
 # Environment: VEL_JOBS (default 2), VEL_SKIP_DEPS=1 skips scripts/deps.sh,
 #   VEL_BUILD_TARGETS="t1 t2" builds only those targets.
@@ -40,16 +40,10 @@ configure_args() {
   esac
 }
 
-# The i686 tree cannot run its test programs here: it builds the shipped programs only,
-# and its CTest runs the checks labelled "pe" (tests/scripts). The fuzz tree builds only the
-# fuzz_* targets: clang has no -fexec-charset=CP936, so the rest belongs to the g++ trees.
+# The fuzz tree builds only the fuzz_* targets: clang has no -fexec-charset=CP936, so the rest
+# belongs to the g++ trees.
 tree_targets() {
-  local t
   case "$2" in
-    i686)
-      for t in VelmoraPatch velpack; do
-        ninja -C "$1" -t query "$t" >/dev/null 2>&1 && echo "$t"
-      done ;;
     fuzz)
       ninja -C "$1" -t targets all 2>/dev/null | sed -n 's/^\(fuzz_[A-Za-z0-9_]*\): phony$/\1/p' ;;
   esac
@@ -74,7 +68,7 @@ build_tree() {
   if [ -n "${VEL_BUILD_TARGETS:-}" ]; then
     read -r -a targets <<<"$VEL_BUILD_TARGETS"
     targets=(--target "${targets[@]}")
-  elif [ "$tree" = i686 ] || [ "$tree" = fuzz ]; then
+  elif [ "$tree" = fuzz ]; then
     mapfile -t targets < <(tree_targets "$dir" "$tree")
     if [ ${#targets[@]} -eq 0 ]; then
       echo "build: $tree: no target to build is defined"
