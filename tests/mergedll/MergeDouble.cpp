@@ -64,6 +64,40 @@ private:
     HANDLE file_;
 };
 
+#if defined(__i386__)
+// Calls slot 0 the way the library's compiler does, by hand: `this` in ECX, the four arguments
+// pushed right to left, and the callee pops them (thiscall). The stack pointer is kept in ESI, a
+// register the callee must preserve, and compared afterwards: a callee built with another
+// convention (cdecl members, or a slot that is not CheckTimeLimit) leaves it moved, and is
+// recorded as "callbackStack=moved" before the stack is repaired.
+bool CallCheckTimeLimit(MergePatchCallback* callback, Record* record) {
+    void* function = (*reinterpret_cast<void***>(callback))[0];
+    unsigned answer = 0;
+    unsigned intact = 0;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "pushl $4\n\t"
+        "pushl $3\n\t"
+        "pushl $2\n\t"
+        "pushl $1\n\t"
+        "movl %[self], %%ecx\n\t"
+        "call *%[function]\n\t"
+        "movzbl %%al, %%eax\n\t"
+        "xorl %%edx, %%edx\n\t"
+        "cmpl %%esi, %%esp\n\t"
+        "sete %%dl\n\t"
+        "movl %%esi, %%esp\n\t"
+        : "=a"(answer), "=d"(intact)
+        : [self] "D"(callback), [function] "b"(function)
+        : "ecx", "esi", "memory", "cc");
+    record->Line("callbackStack", intact ? "intact" : "moved");
+    return answer != 0;
+}
+#else
+// One calling convention on x86-64: nothing to check by hand.
+bool CallCheckTimeLimit(MergePatchCallback* callback, Record*) { return callback->CheckTimeLimit(1, 2, 3, 4); }
+#endif
+
 }  // namespace
 
 extern "C" __declspec(dllexport) int __cdecl MergePatchWSafe(const wchar_t* previousList,
@@ -100,7 +134,7 @@ extern "C" __declspec(dllexport) int __cdecl MergePatchWSafe(const wchar_t* prev
     record.Number("callback", reinterpret_cast<uintptr_t>(callback));
 
     if (callback != nullptr) {
-        bool answer = callback->CheckTimeLimit(1, 2, 3, 4);
+        bool answer = CallCheckTimeLimit(callback, &record);
         record.Line("checkTimeLimit", answer ? "1" : "0");
     }
 

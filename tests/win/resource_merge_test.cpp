@@ -179,6 +179,10 @@ TEST_F(ResourceMerge, OneNewPatchCallsTheLibraryAndReservesTheDroppedPatch) {
     EXPECT_EQ(call.values["callback"],
               std::to_string(reinterpret_cast<uintptr_t>(static_cast<MergePatchCallback*>(&timer_))));
     EXPECT_EQ(call.values["checkTimeLimit"], "1");
+    // On 32-bit the double calls slot 0 as thiscall by hand and sees whether the stack came back.
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(call.values["callbackStack"], "intact");
+    }
     EXPECT_EQ(call.values["end"], "MergePatchWSafe");
     // The time limit counts from just before the call.
     const uint32_t calledAt = static_cast<uint32_t>(std::stoul(call.values.count("tick") ? call.values["tick"] : "0"));
