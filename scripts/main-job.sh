@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Main job: builds the shipped installer (build/i686/bin/VelmoraPatch.exe), the release tool
-# (build/native/bin/velpack) and the x86_64 installer that runs here under Wine; generates a
-# sample client folder and a patch for it; builds the patch installer with velpack and runs it
-# silently under a launcher-like monitor window; prints what the monitor received, the install
-# log and what changed in the client folder.
+# (build/native/bin/velpack) and the 64-bit launcher stand-in (vel-monitor, x64 tree); generates
+# a sample client folder and a patch for it; builds the patch installer with velpack and runs
+# the shipped 32-bit program silently in the 32-bit runner, under the launcher's monitor window;
+# prints what the monitor received, the install log and what changed in the client folder.
 #
 # With arguments it only builds a patch installer from them (any "velpack build" options; the
 # stub defaults to the shipped installer):
@@ -14,7 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 
 bash "$here/deps.sh" || exit 1
-VEL_SKIP_DEPS=1 bash "$here/build.sh" i686 || exit 1
+VEL_SKIP_DEPS=1 VEL_BUILD_TARGETS="VelmoraPatch velpack" bash "$here/build.sh" i686 || exit 1
 VEL_SKIP_DEPS=1 VEL_BUILD_TARGETS=velpack bash "$here/build.sh" native || exit 1
 
 stub="$repo/build/i686/bin/VelmoraPatch.exe"
@@ -63,13 +63,22 @@ echo "更新说明：新增任务。" | iconv -f UTF-8 -t GBK > "patch/说明/�
 printf '[FileList]\nFileCount=2\n[FileItem1]\nFileName=p190.vpk\n' > patch/RAVN/RAVNFileList.ini
 printf 'old-maps\r\ndata\\obsolete.txt\r\n' > patch/UpdateDelList.txt
 
+# The shipped 32-bit installer runs in the 32-bit runner (emulated i386 Wine in a chroot; needs
+# root). Where it cannot be set up, the same patch on the x64 build runs under the machine's Wine.
 installer="$work/VelmoraPatch_1.3.0.190.exe"
-echo "== release tool: building the patch installer"
-"$velpack" build --stub "$x64/VelmoraPatch.exe" --folder patch --from 1.3.0.189 --to 1.3.0.190 --kind full \
+if bash "$here/runner32-setup.sh" >"$work/runner32-setup.log" 2>&1; then
+  runner="$here/wine32-run.sh"
+  built_from="$stub"
+  echo "== release tool: building the patch installer (the shipped i686 program)"
+else
+  tail -n 5 "$work/runner32-setup.log"
+  echo "main job: no 32-bit runner here; installing with the x64 build instead"
+  runner="$here/wine-run.sh"
+  built_from="$x64/VelmoraPatch.exe"
+  echo "== release tool: building the patch installer (x64 build)"
+fi
+"$velpack" build --stub "$built_from" --folder patch --from 1.3.0.189 --to 1.3.0.190 --kind full \
   -o "$installer" || exit 1
-"$velpack" build --stub "$stub" --folder patch --from 1.3.0.189 --to 1.3.0.190 --kind full \
-  -o "$work/VelmoraPatch_1.3.0.190-i686.exe" >/dev/null || exit 1
-echo "   (the same patch on the shipped 32-bit installer: $work/VelmoraPatch_1.3.0.190-i686.exe)"
 
 snapshot() {
   (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha1sum)
@@ -78,11 +87,11 @@ snapshot client > before.txt
 "$velpack" inspect client/package/D010300BD.pkg > archive-before.txt
 
 echo
-echo "== silent run under Wine: /S /D=<client> /user VelmoraLauncher"
+echo "== silent run under Wine: /S /D=<client> /user VelmoraLauncher (a 64-bit launcher stand-in)"
 cp "$x64/vel-monitor.exe" .
 client_win="Z:$(echo "$work/client" | tr / '\\')"
 installer_win="Z:$(echo "$installer" | tr / '\\')"
-bash "$here/wine-run.sh" ./vel-monitor.exe --title VelmoraLauncher --timeout 120000 \
+bash "$runner" ./vel-monitor.exe --title VelmoraLauncher --timeout 120000 \
   -- "$installer_win" /S "/D=$client_win" /user VelmoraLauncher | tee monitor.txt
 rc=${PIPESTATUS[0]}
 
