@@ -2,6 +2,21 @@
 
 #include <cstring>
 
+const char* SkipProgramName(const char* fullCommandLine) {
+    // '"' and ' ' are never GBK trail bytes (those start at 0x40): a byte scan is safe here.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(fullCommandLine);
+    if (*p == '"') {
+        // Windows takes the program name up to the next quote, without escapes.
+        ++p;
+        while (*p != '\0' && *p != '"') ++p;
+        if (*p == '"') ++p;
+    } else {
+        while (*p > ' ') ++p;
+    }
+    while (*p != '\0' && *p <= ' ') ++p;
+    return reinterpret_cast<const char*>(p);
+}
+
 bool IsSilentCommandLine(const char* commandLine) {
     return strstr(commandLine, "/S") != nullptr;
 }

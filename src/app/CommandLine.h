@@ -5,6 +5,12 @@
 
 #include "base/PathText.h"
 
+// The arguments of a whole command line (GetCommandLineA): what follows the program's own name
+// and the blanks after it. The name ends at its closing quote when it starts with one, else at
+// the first blank or control character. Bytes are compared unsigned, so the GBK characters of
+// an unquoted program folder stay part of the name.
+const char* SkipProgramName(const char* fullCommandLine);
+
 // Silent mode is chosen by "/S" anywhere in the command line (case-sensitive).
 bool IsSilentCommandLine(const char* commandLine);
 

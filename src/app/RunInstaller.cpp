@@ -84,6 +84,19 @@ int RunSilent(const char* commandLine) {
     return 0;
 }
 
+void RestrictDllSearchPath() {
+    // Windows 8, and 7 or Vista with KB2533623, can leave out the program's own folder and the
+    // current directory; older systems can still leave out the current directory.
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD flags);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    // Through void(*)(): the generic function type that may be cast to any other.
+    auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
+                                   GetProcAddress(kernel, "SetDefaultDllDirectories")))
+                             : nullptr;
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    SetDllDirectoryA("");
+}
+
 int RunInstaller(HINSTANCE instance, const char* commandLine) {
     if (!commandLine) commandLine = "";
     if (IsSilentCommandLine(commandLine)) return RunSilent(commandLine);

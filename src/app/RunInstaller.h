@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+// Limits where DLLs loaded from now on are looked for to the system folder: the installer is
+// started from download folders, where a DLL under a system name may have been planted.
+void RestrictDllSearchPath();
+
 // Chooses the mode from the command line (without the program name) and runs it; the exit code.
 int RunInstaller(HINSTANCE instance, const char* commandLine);
 

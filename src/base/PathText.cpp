@@ -130,6 +130,26 @@ bool FirstPathComponent(char* out, size_t outSize, const char* path) {
     return true;
 }
 
+bool IsDosDeviceName(const char* component, size_t length) {
+    // Windows drops trailing dots and blanks, and a device keeps its meaning behind any
+    // extension ("nul.txt", "CON .log"): only the part before the first dot counts, blanks cut.
+    // Dots and blanks are never GBK trail bytes (those start at 0x40), so a byte scan will do.
+    size_t base = 0;
+    while (base < length && component[base] != '.') ++base;
+    while (base > 0 && component[base - 1] == ' ') --base;
+    if (base != 3 && base != 4) return false;
+    char name[5] = {};
+    for (size_t i = 0; i < base; ++i) {
+        char c = component[i];
+        name[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    if (base == 3) {
+        return strcmp(name, "CON") == 0 || strcmp(name, "NUL") == 0 || strcmp(name, "AUX") == 0 ||
+               strcmp(name, "PRN") == 0;
+    }
+    return (strncmp(name, "COM", 3) == 0 || strncmp(name, "LPT", 3) == 0) && name[3] >= '1' && name[3] <= '9';
+}
+
 bool IsContainedRelativePath(const char* path) {
     if (path[0] == '\0' || path[0] == '\\' || path[0] == '/') return false;
     size_t componentStart = 0;
@@ -147,6 +167,8 @@ bool IsContainedRelativePath(const char* path) {
             size_t meaningful = length;
             while (meaningful > 0 && (component[meaningful - 1] == '.' || component[meaningful - 1] == ' ')) --meaningful;
             if (length > 0 && meaningful == 0) return false;
+            // "CON", "nul.txt", "LPT1\\x": a device, never a file of the folder.
+            if (IsDosDeviceName(component, length)) return false;
             if (c == '\0') return true;
             componentStart = i + 1;
         }

@@ -54,6 +54,12 @@ bool FirstPathComponent(char* out, size_t outSize, const char* path);
 // gives "a" and "a\\b". Empty components (doubled separators) give no folder of their own.
 std::vector<std::string> ParentFolders(const std::string& path);
 
-// True for a relative path that stays inside the folder it is resolved against: not empty, no
-// drive or stream colon, no leading separator, and no "." or ".." component.
+// True when one path component (length bytes, no separator) is a DOS device name: CON, PRN,
+// AUX, NUL, COM1-COM9 or LPT1-LPT9, in any letter case, with or without an extension, and with
+// trailing dots or blanks. Windows opens the device for such a name in any folder.
+bool IsDosDeviceName(const char* component, size_t length);
+
+// True for a relative path that names a file or folder inside the folder it is resolved
+// against: not empty, no drive or stream colon, no leading separator, no "." or ".." component
+// and no component that is a DOS device name.
 bool IsContainedRelativePath(const char* path);

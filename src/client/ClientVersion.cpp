@@ -22,28 +22,48 @@ uint32_t ParseVersion(const char* text) {
     return (((parts[0] << 8 | parts[1]) << 8 | parts[2]) << 8) | parts[3];
 }
 
-bool ReadVersionFromStream(FILE* stream, uint32_t* version) {
-    char line[256];
-    while (fgets(line, sizeof(line), stream)) {
-        size_t length = strlen(line);
-        if (length > 0 && line[length - 1] == '\n') {
-            line[--length] = '\0';
-        } else if (length == sizeof(line) - 1) {
-            // The buffer is full: the line fits only when its break (or the end) comes next.
-            int next = fgetc(stream);
-            if (next != '\n' && next != EOF) {
-                while (next != '\n' && next != EOF) next = fgetc(stream);
-                continue;  // over 255 characters: skipped whole
-            }
+namespace {
+
+constexpr size_t kMaxLineLength = 255;
+
+enum class LineRead { kLine, kTooLong, kEnd };
+
+// Reads one line, without its line break, into line (kMaxLineLength + 1 bytes) and its length.
+// The length is counted while reading, never taken with strlen: a NUL byte inside a line would
+// otherwise make a long line look short, and its tail would pass for a line of its own.
+LineRead ReadLine(FILE* stream, char* line, size_t* length) {
+    int c = fgetc(stream);
+    if (c == EOF) return LineRead::kEnd;
+    size_t n = 0;
+    bool tooLong = false;
+    for (; c != EOF && c != '\n'; c = fgetc(stream)) {
+        if (n < kMaxLineLength) {
+            line[n++] = static_cast<char>(c);
+        } else {
+            tooLong = true;  // read on to the line end, keeping nothing
         }
-        char* equals = strchr(line, '=');
+    }
+    line[n] = '\0';
+    *length = n;
+    return tooLong ? LineRead::kTooLong : LineRead::kLine;
+}
+
+}  // namespace
+
+bool ReadVersionFromStream(FILE* stream, uint32_t* version) {
+    char line[kMaxLineLength + 1];
+    size_t length = 0;
+    for (;;) {
+        LineRead read = ReadLine(stream, line, &length);
+        if (read == LineRead::kEnd) return false;
+        if (read == LineRead::kTooLong) continue;  // skipped whole
+        const char* equals = static_cast<const char*>(memchr(line, '=', length));
         if (!equals) continue;
-        *equals = '\0';
-        if (strcmp(line, "ver") != 0) continue;
+        // Exactly "ver": a NUL byte in the key does not make "ver\0x" a match.
+        if (equals - line != 3 || memcmp(line, "ver", 3) != 0) continue;
         *version = ParseVersion(equals + 1);
         return true;
     }
-    return false;
 }
 
 std::string FormatVersionMessage(uint32_t clientVersion, uint32_t fromVersion, uint32_t toVersion) {

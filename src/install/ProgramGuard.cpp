@@ -144,8 +144,37 @@ DWORD FindProcessByName(const char* name, NameMatch match) {
     return 0;
 }
 
-bool GetMainModulePath(DWORD processId, std::string* path) {
-    if (processId == 0 || !path) return false;
+namespace {
+
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR name, PDWORD size);
+
+// QueryFullProcessImageNameA came with Vista; the program still starts where it is missing.
+QueryFullProcessImageNameFn FindQueryFullProcessImageName() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return nullptr;
+    // Through void(*)(): the generic function type that may be cast to any other.
+    return reinterpret_cast<QueryFullProcessImageNameFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "QueryFullProcessImageNameA")));
+}
+
+bool QueryImagePath(QueryFullProcessImageNameFn query, DWORD processId, std::string* path) {
+    // The limited right is all the query needs, and it is granted for more processes; systems
+    // older than Vista do not know it, but they lack the query as well.
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!handle) handle = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    AutoCloseHandle process(handle);
+    if (!process.IsValid()) return false;
+    char image[kPathBufferSize];
+    DWORD size = sizeof(image);
+    if (!query(process.Get(), 0, image, &size) || size >= sizeof(image)) return false;
+    image[size] = '\0';
+    *path = image;
+    return true;
+}
+
+// The first module of a module snapshot. A 32-bit process cannot list the modules of a 64-bit
+// one this way (the snapshot fails), so this serves only where the image query is missing.
+bool ModuleSnapshotPath(DWORD processId, std::string* path) {
 #if defined(_WIN64)
     // A 64-bit caller lists a 32-bit program's modules only when asked for them as well.
     const DWORD kinds = TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32;
@@ -170,8 +199,27 @@ bool GetMainModulePath(DWORD processId, std::string* path) {
     return true;
 }
 
-void TerminateProcessById(DWORD processId) {
-    if (processId == 0) return;
-    AutoCloseHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
-    if (process.IsValid()) TerminateProcess(process.Get(), 0);
+}  // namespace
+
+bool GetMainModulePath(DWORD processId, std::string* path) {
+    if (processId == 0 || !path) return false;
+    static const QueryFullProcessImageNameFn query = FindQueryFullProcessImageName();
+    if (query) return QueryImagePath(query, processId, path);
+    return ModuleSnapshotPath(processId, path);
+}
+
+bool TerminateProcessById(DWORD processId) {
+    if (processId == 0) return false;
+    AutoCloseHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (!process.IsValid()) {
+        // Allowed to end it but not to wait for it: the next pass tells whether it went.
+        AutoCloseHandle endOnly(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+        if (endOnly.IsValid()) TerminateProcess(endOnly.Get(), 0);
+        return false;
+    }
+    if (!TerminateProcess(process.Get(), 0)) return false;
+    // TerminateProcess only starts the ending: until the process is gone its image file stays
+    // locked and it is still in every snapshot. Bounded, so a process stuck in a driver cannot
+    // hold the installation; the next pass then finds it again.
+    return WaitForSingleObject(process.Get(), kTerminateWaitMs) == WAIT_OBJECT_0;
 }

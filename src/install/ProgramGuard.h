@@ -49,9 +49,15 @@ Result GuardClientPrograms(RunMode mode, Reporter& reporter);
 // Process id of the first process whose image name (file name and extension, letter case
 // ignored) equals that of `name`; with NameMatch::FullPath its main module path must equal `name` too.
 DWORD FindProcessByName(const char* name, NameMatch match);
-// Full path of the main module of a process; false when it cannot be read.
+// Full path of the image of a process, also of a 64-bit process asked from a 32-bit one;
+// false when it cannot be read.
 bool GetMainModulePath(DWORD processId, std::string* path);
-void TerminateProcessById(DWORD processId);
+
+// How long a terminated process is waited for.
+constexpr DWORD kTerminateWaitMs = 5000;
+// Terminates the process (exit code 0) and waits until it has ended, at most kTerminateWaitMs;
+// true when it has ended.
+bool TerminateProcessById(DWORD processId);
 
 // The guard ends processes with TerminateProcessById; a test may install another function
 // (nullptr restores it), for example one that restarts the program it was asked to end.

@@ -30,8 +30,15 @@ int NumberOf(const void* address) { return static_cast<int>(reinterpret_cast<int
 }  // namespace
 
 void RunMergeLibrary(MergeTimer& timer) {
-    // Bare name: the platform's search, in which the client folder (current directory) takes part.
-    AutoLibrary library(LoadLibraryA("RAVNMerge.dll"));
+    // Only the client folder's own copy (the current directory) is ever loaded: a bare name
+    // would be searched for beside the installer first, and players start it from their
+    // downloads folder, where anyone's "RAVNMerge.dll" may lie. The altered search path lets the
+    // library find the DLLs it brings along in its own folder.
+    char libraryPath[kPathBufferSize];
+    DWORD length = GetFullPathNameA("RAVNMerge.dll", sizeof(libraryPath), libraryPath, nullptr);
+    AutoLibrary library(length > 0 && length < sizeof(libraryPath)
+                            ? LoadLibraryExA(libraryPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)
+                            : nullptr);
     MergePatchWSafeFn merge = nullptr;
     if (library.Get() != nullptr) {
         // Through void(*)(): the generic function type that may be cast to any other.

@@ -68,7 +68,8 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer);
 // Safe to repeat, and to call when ApplyResourceMerge did only part of its work or none.
 bool UndoResourceMerge(const MergeFiles& files);
 
-// Loads "RAVNMerge.dll" and calls its export with `timer`; both steps are logged.
+// Loads "RAVNMerge.dll" of the current directory (the client folder) by its full path, and no
+// other, and calls its export with `timer`; both steps are logged.
 void RunMergeLibrary(MergeTimer& timer);
 
 // The library's export, called with the C convention.

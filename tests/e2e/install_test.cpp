@@ -501,6 +501,88 @@ TEST_F(InstallTest, ResourceIndexMergeWithAndWithoutLibrary)
     }
 }
 
+// Adds a ";"-separated item to an environment variable for the programs started while it lives.
+class EnvironmentAddition {
+public:
+    EnvironmentAddition(const char* name, const std::string& item) : name_(name)
+    {
+        char old[4096];
+        const DWORD length = GetEnvironmentVariableA(name, old, sizeof(old));
+        had_ = length > 0 && length < sizeof(old);
+        if (had_)
+            old_ = old;
+        SetEnvironmentVariableA(name, (had_ ? old_ + ";" + item : item).c_str());
+    }
+    ~EnvironmentAddition() { SetEnvironmentVariableA(name_, had_ ? old_.c_str() : nullptr); }
+    EnvironmentAddition(const EnvironmentAddition&) = delete;
+    EnvironmentAddition& operator=(const EnvironmentAddition&) = delete;
+
+private:
+    const char* name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// Players start the installer from their downloads folder, where anything may lie beside it:
+// a "RAVNMerge.dll" there is never loaded (the client folder's is, or none), and neither is a
+// DLL under a system DLL's name that code in the installer's process loads on demand (the merge
+// library loads dbghelp.dll). The planted copies record being loaded.
+TEST_F(InstallTest, DllsPlantedBesideTheInstallerAreNeverLoaded)
+{
+    const std::string planted = velsupport::ProgramFolder() + "\\vel_planted.dll";
+    const std::string plantedNames[] = {"RAVNMerge.dll", "dbghelp.dll"};
+    // Wine prefers its own system DLLs; Windows takes a DLL that is not a known one from the
+    // first folder of the search that has it.
+    EnvironmentAddition preferNative("WINEDLLOVERRIDES", "dbghelp=n,b");
+    struct Case {
+        const char* what;
+        bool mergeLibraryPlanted;
+        bool libraryInClient;
+    } cases[] = {
+        {"both planted, library in the client folder", true, true},
+        {"both planted, no library in the client folder", true, false},
+        // Without a merge library beside it the old bare-name load also found the client's.
+        {"only the system DLL planted", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& name : plantedNames) {
+            DeleteFileA((Folder() / name).c_str());
+            DeleteFileA((Folder() / name + ".loaded").c_str());
+        }
+        if (c.mergeLibraryPlanted) {
+            ASSERT_TRUE(CopyFileA(planted.c_str(), (Folder() / "RAVNMerge.dll").c_str(), FALSE));
+        }
+        ASSERT_TRUE(CopyFileA(planted.c_str(), (Folder() / "dbghelp.dll").c_str(), FALSE));
+
+        UseClient(std::string("client_") + (c.mergeLibraryPlanted ? "both" : "sys") + (c.libraryInClient ? "_dll" : ""));
+        LayOutClientWithoutArchives();
+        Put("RAVN\\RAVNFileList.ini", FileList({"A.vpk", "B.vpk"}));
+        Put("RAVN\\RAVNDownload\\A.vpk", "patch A");
+        Put("RAVN\\RAVNDownload\\B.vpk", "patch B");
+        if (c.libraryInClient) {
+            ASSERT_TRUE(CopyFileA((velsupport::ProgramFolder() + "\\RAVNMerge.dll").c_str(), At("RAVNMerge.dll").c_str(),
+                                  FALSE));
+        }
+        BuildPatch({{"RAVN/RAVNFileList.ini", FileList({"A.vpk"})}, {"update.cfg", kNewUpdateCfg}});
+
+        const SilentResult r = RunSilent();
+
+        ExpectCompleted(r);
+        for (const std::string& name : plantedNames) {
+            EXPECT_FALSE(velsupport::FileExists(Folder() / name + ".loaded")) << name << " beside the installer was loaded";
+        }
+        if (c.libraryInClient) {
+            const std::string call = Text("merge_call.txt");
+            EXPECT_NE(call.find("module=" + At("RAVNMerge.dll") + "\n"), std::string::npos) << call;
+            EXPECT_NE(call.find("demandLoaded="), std::string::npos) << call;
+            EXPECT_EQ(call.find("demandLoaded=" + Folder() / "dbghelp.dll"), std::string::npos) << call;
+        } else {
+            EXPECT_TRUE(LogHasInOrder(r.log, {"开始合并vpk文件", "LoadLibrary 0", "myMergePatchWSafe 0"})) << Shown(r.log);
+        }
+    }
+}
+
 // Only "RAVN/RAVNFileList.ini" with '/' is the new resource index; with '\\' it is an ordinary
 // file written over the current list, and no merge runs.
 TEST_F(InstallTest, IndexListWithBackslashIsPlainFile)

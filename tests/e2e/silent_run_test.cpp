@@ -219,5 +219,50 @@ TEST_F(BareInstaller, LowerCaseSwitchOpensDialogWithoutLog)
     EXPECT_EQ(text, "earlier run\r\n");
 }
 
+// An unquoted program path is what some launchers pass. The runtime's own reading of the
+// command line takes every GBK byte for a blank and would look for the options inside the path,
+// where "/Setup/" reads as "/S".
+TEST_F(BareInstaller, UnquotedProgramPathWithGbkAndSlashesKeepsItsOptions)
+{
+    const std::string setup = Folder() / "下载" + "\\Setup";
+    ASSERT_TRUE(CreateDirectoryA((Folder() / "下载").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(setup.c_str(), nullptr));
+    const std::string program = setup + "\\" + VEL_INSTALLER_EXE;
+    ASSERT_TRUE(velsupport::CopyOneFile(BareInstallerPath(), program));
+    std::string unquoted = program;
+    std::replace(unquoted.begin(), unquoted.end(), '\\', '/');  // 下载 is CF C2 D4 D8: no trail byte 5C
+    ASSERT_EQ(unquoted.find(' '), std::string::npos) << "the path must need no quotes";
+
+    const std::string title = UniqueTitle("Vel 监视");
+    const std::string args = "/S /D=C:\\x /user " + title;
+    harness::MonitorOptions options;
+    options.title = title;
+    options.timeoutMs = kRunTimeoutMs;
+    options.commandLine = unquoted + " " + args;
+    harness::MonitorRun run = harness::RunWithMonitor(program, args, options);
+    ASSERT_TRUE(run.started) << run.error;
+    EXPECT_EQ(run.exitCode, 1u);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0].data, 502u);
+    const std::vector<std::string> log = harness::ReadLogLines(LogPathBeside(program));
+    const std::vector<std::string> expected = Concat(
+        {"命令行参数:" + args, "安装路径:C:\\x\\",
+         "初始化静默安装：HWND " + HandleText(run.monitorWindow) + ", DIR C:\\x\\"},
+        NoPackageTail());
+    EXPECT_EQ(log, expected) << Shown(log);
+
+    // Without "/S" a player's start opens the dialog and writes no log.
+    ASSERT_TRUE(DeleteFileA(LogPathBeside(program).c_str()));
+    options = {};
+    options.answers = {{"Velmora客户端更新包", kCloseButton, 1}};
+    options.timeoutMs = 30000;
+    options.commandLine = unquoted + " /D=C:\\x";
+    run = harness::RunWithMonitor(program, "", options);
+    ASSERT_TRUE(run.started) << run.error;
+    EXPECT_FALSE(run.timedOut) << "the dialog did not open or did not close";
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(velsupport::FileExists(LogPathBeside(program)));
+}
+
 }  // namespace
 }  // namespace e2e

@@ -135,7 +135,8 @@ MonitorRun RunWithMonitor(const std::string& exe, const std::string& args, const
     const std::string program = FullPath(exe);
     const std::string workDir = options.workDir.empty() ? velsupport::FolderOf(program) : FullPath(options.workDir);
     velsupport::ChildProcess child;
-    if (!child.StartCommandLine(program, "\"" + program + "\" " + args, workDir, &run.error))
+    const std::string commandLine = options.commandLine.empty() ? "\"" + program + "\" " + args : options.commandLine;
+    if (!child.StartCommandLine(program, commandLine, workDir, &run.error))
         return run;
     run.started = true;
     HANDLE process = child.Handle();

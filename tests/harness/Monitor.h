@@ -31,6 +31,8 @@ struct MonitorOptions {
     std::vector<BoxAnswer> answers;
     std::string workDir;           // the program's current folder; empty: the program's own folder
     unsigned timeoutMs = 60000;    // the program is killed when it runs longer
+    std::string commandLine;       // the whole command line, program name included, as given;
+                                   // empty: the quoted program, a blank and the arguments
 };
 
 struct MonitorRun {

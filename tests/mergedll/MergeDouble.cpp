@@ -1,6 +1,6 @@
 // Stand-in for the client's resource-index merge library, for tests only: it records how it was
-// called in "merge_call.txt" in the current folder (one block per call), asks the callback once
-// and answers with values the installer must ignore.
+// called in "merge_call.txt" in the current folder (one block per call), loads a system DLL by
+// bare name, asks the callback once and answers with values the installer must ignore.
 #include <windows.h>
 
 #include <cstdint>
@@ -132,6 +132,15 @@ extern "C" __declspec(dllexport) int __cdecl MergePatchWSafe(const wchar_t* prev
     record.Line("messageZero", zero ? "1" : "0");
     record.Number("messageCapacity", static_cast<unsigned long long>(static_cast<long long>(messageCapacity)));
     record.Number("callback", reinterpret_cast<uintptr_t>(callback));
+
+    // Libraries like the real one load system DLLs by bare name when they need them (dbghelp.dll
+    // for a crash dump): which file the installer's search found tells whether a copy beside
+    // the installer could have been planted into it.
+    HMODULE helper = LoadLibraryA("dbghelp.dll");
+    wchar_t helperPath[MAX_PATH] = {};
+    if (helper != nullptr) GetModuleFileNameW(helper, helperPath, MAX_PATH);
+    record.Text("demandLoaded", helperPath);
+    if (helper != nullptr) FreeLibrary(helper);
 
     if (callback != nullptr) {
         bool answer = CallCheckTimeLimit(callback, &record);

@@ -70,6 +70,18 @@ TEST(ReadVersion, OverLongLinesAreSkippedWhole) {
     EXPECT_EQ(ReadFrom("ver=1.2.3.4" + std::string(255 - 11, ' ')), 0x01020304);
 }
 
+TEST(ReadVersion, NulBytesDoNotShortenALine) {
+    using namespace std::string_literals;
+    // A NUL early in a long line: its tail is still part of that line, not a "ver" line.
+    std::string trap = "x\0"s + std::string(253, 'x') + "ver=9.9.9.9\n";
+    EXPECT_EQ(ReadFrom(trap + "ver=1.3.0.190\n"), 0x010300BE);
+    EXPECT_EQ(ReadFrom(trap), -2);
+    // A line with a NUL that fits is read as it is; the key must still be exactly "ver".
+    EXPECT_EQ(ReadFrom("ver=1.2.3.4\0junk\n"s), 0x01020304);
+    EXPECT_EQ(ReadFrom("ver\0=1.2.3.4\nver=5.6.7.8\n"s), 0x05060708);
+    EXPECT_EQ(ReadFrom("\0ver=1.2.3.4\n"s), -2);
+}
+
 TEST(VersionMessage, BothForms) {
     EXPECT_EQ(FormatVersionMessage(0x010300BD, 0x010300BD, 0x010300BE),
               "当前客户端版本: 1.3.0.189  \n更新包支持: 从版本 1.3.0.189 更新到版本 1.3.0.190");

@@ -22,6 +22,29 @@ std::string Title(const char* commandLine, bool expectUser) {
 
 }  // namespace
 
+TEST(CommandLine, ProgramNameIsSkippedWithGbkBytesAndQuotes) {
+    struct Case {
+        const char* whole;
+        const char* arguments;
+    } cases[] = {
+        {"VelmoraPatch.exe /S /D=C:\\A", "/S /D=C:\\A"},
+        {"\"C:\\Program Files\\VelmoraPatch.exe\" /S", "/S"},
+        // An unquoted folder in GBK (下载 is CF C2 D4 D8): every byte above 0x7F belongs to the name.
+        {"C:\\\xCF\xC2\xD4\xD8\\VelmoraPatch.exe /S /user L", "/S /user L"},
+        // With '/' separators "/Setup/" must not be left behind to read as "/S".
+        {"D:/\xCF\xC2\xD4\xD8/Setup/VelmoraPatch.exe", ""},
+        {"D:/\xCF\xC2\xD4\xD8/Setup/VelmoraPatch.exe /D=D:\\Game", "/D=D:\\Game"},
+        {"\"D:/\xCF\xC2 \xD4\xD8/Setup/VelmoraPatch.exe\"/S", "/S"},
+        {"VelmoraPatch.exe\t \t/S", "/S"},
+        {"VelmoraPatch.exe", ""},
+        {"\"unterminated /S", ""},
+        {"\"\" /S", "/S"},
+        {"", ""},
+        {"   /S", "/S"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(SkipProgramName(c.whole), c.arguments) << c.whole;
+}
+
 TEST(CommandLine, SilentSwitchIsACaseSensitiveSubstring) {
     EXPECT_TRUE(IsSilentCommandLine("/S"));
     EXPECT_TRUE(IsSilentCommandLine("x /D=C:\\A/S"));

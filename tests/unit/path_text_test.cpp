@@ -90,6 +90,23 @@ TEST(PathText, ContainedRelativePaths) {
     EXPECT_FALSE(IsContainedRelativePath("a.txt:stream"));
 }
 
+TEST(PathText, DosDeviceNamesAreNeverContained) {
+    // In any component, any letter case, with an extension, trailing dots or blanks.
+    for (const char* device : {"CON", "con", "Nul", "AUX", "prn", "COM1", "com9", "LPT1", "lpt9", "nul.txt",
+                               "CON.tar.gz", "aux.", "NUL  ", "con .log", "COM3. .", "LPT2 .x"}) {
+        EXPECT_FALSE(IsContainedRelativePath(device)) << device;
+        EXPECT_FALSE(IsContainedRelativePath(("Res\\" + std::string(device)).c_str())) << device;
+        EXPECT_FALSE(IsContainedRelativePath((std::string(device) + "/x.bin").c_str())) << device;
+        EXPECT_FALSE(IsContainedRelativePath(("\xB5\xD8\\" + std::string(device) + "\\a").c_str())) << device;
+    }
+    // Names that only look alike are ordinary files.
+    for (const char* name : {"CONFIG", "console.txt", "NULL", "COM0", "COM10", "LPT", "LPT10.txt", "con_x",
+                             "xcon", "aux1", ".con", "com1x.ini", "\xB5\xD8" "CON"}) {
+        EXPECT_TRUE(IsContainedRelativePath(name)) << name;
+        EXPECT_TRUE(IsContainedRelativePath(("a\\" + std::string(name) + "\\b").c_str())) << name;
+    }
+}
+
 TEST(PathText, CaseFoldingLeavesGbkCharactersAlone) {
     EXPECT_TRUE(EqualsIgnoringAsciiCase("RAVN/RAVNFileList.ini", "ravn/ravnfilelist.INI"));
     EXPECT_TRUE(EqualsIgnoringAsciiCase("", ""));

@@ -142,3 +142,13 @@ TEST_F(DeleteList, NamesLeadingOutOfTheClientFolderAreNeverActedOn) {
     EXPECT_EQ(ClientNames(), (Names{"keep.txt", "sub"}));
     EXPECT_EQ(NamesIn("sub"), (Names{"keep.txt"}));
 }
+
+// A device name opens the device in any folder: such lines never become a target, also with an
+// extension, in another letter case, deeper in the path or with what Windows strips at the end.
+TEST_F(DeleteList, DosDeviceNamesAreNeverTargets) {
+    WriteList("CON\r\nnul.txt\r\nsub\\Aux\r\nPRN.log.\r\nCOM1 \r\nlpt9\\x.bin\r\nCOM3 .ini\r\n"
+              "console.txt\r\nCOM10\r\nsub/lpt\r\n");
+    std::vector<std::string> targets;
+    ASSERT_TRUE(ReadDeleteList("UpdateDelList.txt", &targets));
+    EXPECT_EQ(targets, (Names{".\\console.txt", ".\\COM10", ".\\sub/lpt"}));
+}

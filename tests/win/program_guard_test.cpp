@@ -236,6 +236,24 @@ TEST_F(ProgramGuardTest, TwoProcessesOfOneNameAreEndedOnePerCall) {
     EXPECT_EQ(CheckRunningProgram(silent_, "bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName), ProgramState::NotRunning);
 }
 
+// TerminateProcess only starts the ending; the guard waits for it, so that the next pass does
+// not find the program again and its file can be written at once. Repeated: without the wait
+// the ending is a race the guard would only lose some of the time.
+TEST_F(ProgramGuardTest, ATerminatedProgramHasEndedWhenTheGuardGoesOn) {
+    for (int i = 0; i < 5; ++i) {
+        RunningProgram& bulk = Start("bulkdl.exe");
+        ASSERT_EQ(CheckRunningProgram(silent_, "bulkdl.exe", WhenRunning::Terminate, NameMatch::FileName),
+                  ProgramState::Terminated);
+        EXPECT_EQ(WaitForSingleObject(bulk.Handle(), 0), WAIT_OBJECT_0) << "round " << i;
+
+        RunningProgram& host = Start("RAVNHostApp.exe");
+        RunningProgram& downloader = Start("velresdl.exe");
+        ASSERT_EQ(CloseClientPrograms(RunMode::Silent, client_.c_str(), silent_), GuardResult::Clear);
+        EXPECT_EQ(WaitForSingleObject(host.Handle(), 0), WAIT_OBJECT_0) << "round " << i;
+        EXPECT_EQ(WaitForSingleObject(downloader.Handle(), 0), WAIT_OBJECT_0) << "round " << i;
+    }
+}
+
 // Ends the program it is asked to end and starts it again, a given number of times.
 struct Restarter {
     std::string folder;

@@ -292,12 +292,15 @@ TEST_F(ResourceMerge, NamesLeadingOutOfThePatchFoldersAreNeverTouched) {
     EXPECT_EQ(log[3], "Move RAVN/RAVNDownload/B.vpk To RAVN/RAVNReserve/B.vpk");
 }
 
-// The copy of this program beside the library would always be found first; a copy of the
-// program in a folder of its own leaves the client folder (its current folder) as the only place
-// the bare-name load can find the library.
-TEST_F(ResourceMerge, TheLibraryIsFoundInTheClientFolderAndItsAbsenceIsOnlyLogged) {
+// Only the client folder's library is loaded, never one beside the program: a copy of this
+// program in a folder of its own, the way players keep the installer in their downloads folder,
+// with a planted "RAVNMerge.dll" beside it that records being loaded.
+TEST_F(ResourceMerge, OnlyTheClientFoldersLibraryIsLoadedAndItsAbsenceIsOnlyLogged) {
     const std::string runner = scratch_ / "runner";
     ASSERT_TRUE(CreateDirectoryA(runner.c_str(), nullptr));
+    const std::string planted = runner + "\\RAVNMerge.dll";
+    ASSERT_TRUE(CopyFileA(velsupport::JoinPath(velsupport::ProgramFolder(), "vel_planted.dll").c_str(),
+                          planted.c_str(), FALSE));
     char program[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, program, sizeof(program));
     ASSERT_TRUE(length > 0 && length < sizeof(program));
@@ -358,6 +361,7 @@ TEST_F(ResourceMerge, TheLibraryIsFoundInTheClientFolderAndItsAbsenceIsOnlyLogge
     EXPECT_EQ(NamesIn("RAVN\\RAVNDownload"), Names{"A.vpk"});
     EXPECT_EQ(NamesIn("RAVN\\RAVNReserve"), (Names{"B.vpk", "RAVNFileList.ini"}));
     ExpectNewListInPlace({"A.vpk"});
+    EXPECT_FALSE(Exists(planted + ".loaded"));
 }
 
 // The merge as run by a copy of this program started from the test above; skipped otherwise.
