@@ -220,6 +220,27 @@ TEST_F(ProgramGuardTest, CrashReporterCountsOnlyFromTheClientFolder) {
     EXPECT_TRUE(elsewhere.Running());
 }
 
+// The shipped installer is 32-bit; the client's crash reporter may be a 64-bit program. Its full
+// path must still be read, or the crash reporter of this very client goes unnoticed. The 32-bit
+// test program takes the x64 tree's sleeper beside its own tree (build/x64/bin).
+TEST_F(ProgramGuardTest, CrashReporterOfTheOtherSizeIsFoundByItsFullPath) {
+    if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit program asks about a 64-bit one";
+    const std::string other = velsupport::JoinPath(velsupport::ProgramFolder(), "..\\..\\x64\\bin\\vel_sleeper.exe");
+    if (GetFileAttributesA(other.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no x64 tree: " << other;
+    programs_.push_back(std::make_unique<RunningProgram>(other, client_, "crashsend.exe"));
+    RunningProgram& own = *programs_.back();
+    ASSERT_TRUE(own.Started());
+
+    std::string path;
+    ASSERT_TRUE(GetMainModulePath(own.Id(), &path));
+    EXPECT_EQ(_stricmp(path.c_str(), own.Path().c_str()), 0) << path;
+    EXPECT_EQ(FindProcessByName(own.Path().c_str(), NameMatch::FullPath), own.Id());
+    BoxAnswerer answerer({IDYES});
+    EXPECT_EQ(CloseClientPrograms(RunMode::Dialog, client_.c_str(), dialog_), GuardResult::Clear);
+    EXPECT_EQ(answerer.Stop().size(), 1u);
+    EXPECT_TRUE(own.Terminated());
+}
+
 TEST_F(ProgramGuardTest, TwoProcessesOfOneNameAreEndedOnePerCall) {
     RunningProgram& first = Start("bulkdl.exe");
     RunningProgram& second = Start("bulkdl.exe");
