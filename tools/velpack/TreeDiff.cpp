@@ -278,17 +278,23 @@ private:
     std::vector<PackageEntry> entries_;
 };
 
-// Streams the stored bytes of one entry, in pieces.
+// Streams the stored bytes of one entry, in pieces: from the archive, or from memory when they
+// were read already.
 struct StoredStream {
     RangeReader* reader = nullptr;
     uint64_t offset = 0;
     uint32_t remaining = 0;
+    const uint8_t* memory = nullptr;
 
     // Up to kPiece bytes into piece; 0 at the end, -1 on a read failure.
     long Next(uint8_t* piece) {
         const size_t n = std::min<size_t>(remaining, kPiece);
         if (n == 0) return 0;
-        if (!reader->Read(offset, piece, n)) return -1;
+        if (memory) {
+            memcpy(piece, memory + offset, n);
+        } else if (!reader->Read(offset, piece, n)) {
+            return -1;
+        }
         offset += n;
         remaining -= static_cast<uint32_t>(n);
         return static_cast<long>(n);
@@ -507,6 +513,9 @@ private:
     std::set<std::string> deliveredNames_;
     std::unique_ptr<uint8_t[]> oldPiece_{new uint8_t[kPiece]};
     std::unique_ptr<uint8_t[]> newPiece_{new uint8_t[kPiece]};
+    // Inflated content, while the pieces above may hold the stored bytes.
+    std::unique_ptr<uint8_t[]> oldOut_{new uint8_t[kPiece]};
+    std::unique_ptr<uint8_t[]> newOut_{new uint8_t[kPiece]};
 };
 
 std::string DiffRun::OutPath(const std::string& gbk) const {
@@ -856,12 +865,27 @@ bool DiffRun::CompareArchives(std::string* error) {
             if (was && was->flags == entry.flags && was->size == entry.size) {
                 ++result_->entriesCompared;
                 StoredStream oldStream{&oldReader, was->dataOffset, was->storedSize};
-                if (was->storedSize == entry.storedSize) {
+                if (was->storedSize == entry.storedSize && entry.storedSize <= kPiece) {
+                    // Both fit one piece: equal bytes are the common case; bytes that differ may
+                    // still inflate to the same content (another compressor), which decides.
+                    if (oldStream.Next(oldPiece_.get()) != static_cast<long>(entry.storedSize) ||
+                        newStream.Next(newPiece_.get()) != static_cast<long>(entry.storedSize)) {
+                        outcome = Compared::Failed;
+                    } else if (memcmp(oldPiece_.get(), newPiece_.get(), entry.storedSize) == 0) {
+                        outcome = Compared::Same;
+                    } else {
+                        outcome = CompareInflated(StoredStream{nullptr, 0, was->storedSize, oldPiece_.get()},
+                                                  StoredStream{nullptr, 0, entry.storedSize, newPiece_.get()}, sink,
+                                                  oldOut_.get(), newOut_.get());
+                    }
+                } else if (was->storedSize == entry.storedSize) {
+                    // Longer entries stored alike are compared as stored; should their bytes
+                    // differ, the entry counts as changed without inflating it.
                     outcome = CompareStreams([&](uint8_t* p) { return oldStream.Next(p); },
                                              [&](uint8_t* p) { return newStream.Next(p); }, sink, oldPiece_.get(),
                                              newPiece_.get());
                 } else {
-                    outcome = CompareInflated(oldStream, newStream, sink, oldPiece_.get(), newPiece_.get());
+                    outcome = CompareInflated(oldStream, newStream, sink, oldOut_.get(), newOut_.get());
                 }
             } else {
                 for (;;) {
