@@ -175,7 +175,9 @@ public:
 // A plain file of the patch folder, created at the first write.
 class FileSink : public Sink {
 public:
-    explicit FileSink(std::string path) : path_(std::move(path)) {}
+    // folders: the file's parent folders, outermost first, made at the first write.
+    FileSink(std::string path, std::vector<std::string> folders)
+        : path_(std::move(path)), folders_(std::move(folders)) {}
     ~FileSink() override { file_.Close(); }
     bool Write(const uint8_t* data, size_t count) override {
         if (!file_ && !Create()) return false;
@@ -196,18 +198,13 @@ public:
 
 private:
     bool Create() {
-        // Parent folders of the patch folder are made as the files need them.
-        std::string folder;
-        for (size_t i = 0; i < path_.size(); ++i) {
-            if (path_[i] == kHostSeparator && i > 0) {
-                folder = path_.substr(0, i);
-                MakeDirectory(folder);
-            }
-        }
+        // Folders are made only for files that stay, so an unchanged file leaves none behind.
+        for (const std::string& folder : folders_) MakeDirectory(folder);
         return file_.Open(path_, "wb");
     }
 
     std::string path_;
+    std::vector<std::string> folders_;
     StdioFile file_;
     uint64_t written_ = 0;
 };
@@ -499,7 +496,8 @@ private:
     void PlanDeletes();
     bool WriteLists(std::string* error);
     bool MeasureCompression(std::string* error);
-    std::string OutPath(const std::string& gbk) const;
+    std::string OutPath(const std::string& gbk, std::vector<std::string>* folders = nullptr) const;
+    FileSink SinkFor(const std::string& gbk) const;
 
     const DiffOptions& options_;
     DiffResult* result_;
@@ -518,14 +516,24 @@ private:
     std::unique_ptr<uint8_t[]> newOut_{new uint8_t[kPiece]};
 };
 
-std::string DiffRun::OutPath(const std::string& gbk) const {
+std::string DiffRun::OutPath(const std::string& gbk, std::vector<std::string>* folders) const {
+    // Host names on Windows are GBK too: the components come from a lead-byte-aware split, never
+    // from a search for '\\' in the joined path.
     std::string path = outDir_;
-    for (const std::string& part : SplitGbkPath(gbk)) {
+    const std::vector<std::string> parts = SplitGbkPath(gbk);
+    for (size_t i = 0; i < parts.size(); ++i) {
         std::string host;
-        GbkToHostName(part, &host);
+        GbkToHostName(parts[i], &host);
         path = JoinHostPath(path, host);
+        if (folders && i + 1 < parts.size()) folders->push_back(path);
     }
     return path;
+}
+
+FileSink DiffRun::SinkFor(const std::string& gbk) const {
+    std::vector<std::string> folders;
+    std::string path = OutPath(gbk, &folders);
+    return FileSink(std::move(path), std::move(folders));
 }
 
 bool DiffRun::CheckSpecialNames() {
@@ -713,7 +721,7 @@ bool DiffRun::ComparePlainFiles(std::string* error) {
         item.isNew = was == nullptr;
         item.size = node.size;
         const std::string why = ReasonForPlainName(node.gbk);
-        FileSink sink(OutPath(node.gbk));
+        FileSink sink = SinkFor(node.gbk);
         bool deliver = false;
         if (was && was->size == node.size) {
             ++result_->filesCompared;
@@ -968,7 +976,7 @@ bool DiffRun::WriteLists(std::string* error) {
         const Node* list = new_.Find(kIndexListName);
         std::string text;
         if (!ReadSmallFile(list->host, &text, error)) return false;
-        FileSink sink(OutPath(kIndexListEntry));
+        FileSink sink = SinkFor(kIndexListEntry);
         if (!sink.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) || !sink.Finish()) {
             *error = "cannot write \"" + OutPath(kIndexListEntry) + "\": " + LastErrorText();
             return false;
@@ -977,7 +985,7 @@ bool DiffRun::WriteLists(std::string* error) {
     if (result_->deleteLines.empty()) return true;
     std::string text;
     for (const std::string& line : result_->deleteLines) text += line + "\r\n";
-    FileSink sink(OutPath(kDeleteListName));
+    FileSink sink = SinkFor(kDeleteListName);
     if (!sink.Write(reinterpret_cast<const uint8_t*>(text.data()), text.size()) || !sink.Finish()) {
         *error = "cannot write \"" + OutPath(kDeleteListName) + "\": " + LastErrorText();
         return false;

@@ -31,7 +31,7 @@ struct DiffOptions {
 };
 
 struct DiffResult {
-    std::vector<DiffItem> items;             // plain files by name, then archive entries, lists last
+    std::vector<DiffItem> items;             // the index list, plain files by name, entries, the delete list
     std::vector<std::string> deleteLines;    // GBK names, as written to UpdateDelList.txt
     std::vector<std::string> problems;       // what the package format cannot express, one each
     uint64_t filesCompared = 0;
