@@ -33,7 +33,9 @@ protected:
         EXPECT_EQ(r.run.exitCode, 0u) << Shown(r.log);
         ASSERT_FALSE(r.log.empty());
         EXPECT_NE(r.log.back(), "升级失败！") << Shown(r.log);
-        const auto got = clientpairs::Snapshot(Client());
+        auto got = clientpairs::Snapshot(Client());
+        // The merge library's test double, when the search finds it, notes its call there.
+        got.erase("/merge_call.txt");
         const auto want = clientpairs::Snapshot(Folder() / "new");
         EXPECT_TRUE(got == want) << clientpairs::Differences(got, want);
     }
@@ -111,7 +113,8 @@ TEST_F(DiffInstallTest, GeneratedPairsInstallToTheNewClient)
         ASSERT_EQ(BuildFromFolders(Folder() / (folder + "\\old"), Folder() / (folder + "\\new")), 0);
         const SilentResult r = RunSilent();
         EXPECT_EQ(r.run.exitCode, 0u) << Shown(r.log);
-        const auto got = clientpairs::Snapshot(Client());
+        auto got = clientpairs::Snapshot(Client());
+        got.erase("/merge_call.txt");
         const auto want = clientpairs::Snapshot(Folder() / (folder + "\\new"));
         EXPECT_TRUE(got == want) << clientpairs::Differences(got, want);
     }

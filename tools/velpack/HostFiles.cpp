@@ -175,6 +175,13 @@ bool RemoveEmptyFolder(const std::string& path) {
     return RemoveDirectoryA(path.c_str()) != 0;
 }
 
+bool ClearReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return !(attributes & FILE_ATTRIBUTE_READONLY) ||
+           SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
@@ -293,6 +300,11 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveEmptyFolder(const std::string& path) {
     return rmdir(path.c_str()) == 0;
+}
+
+bool ClearReadOnly(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {

@@ -74,6 +74,8 @@ bool MakeDirectory(const std::string& path);
 // Renames from onto to, replacing an existing to.
 bool RenameReplacing(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
+// Lets a read-only file be removed (on Windows the attribute forbids it; elsewhere the folder decides).
+bool ClearReadOnly(const std::string& path);
 // Removes a folder that is empty.
 bool RemoveEmptyFolder(const std::string& path);
 // Creates a new, empty, uniquely named file in the system's temporary folder.

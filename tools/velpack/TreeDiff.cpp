@@ -1241,6 +1241,7 @@ bool RemoveFolderTree(const std::string& path) {
             if (item.isFolder) {
                 RemoveEmptyFolder(host);
             } else {
+                ClearReadOnly(host);
                 RemoveFile(host);
             }
         }

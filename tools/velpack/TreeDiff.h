@@ -68,5 +68,5 @@ int ProfileInt(const std::string& text, const char* section, const char* key, in
 // The patch list of a resource index list: "FileName" of items 1 .. FileCount-1, at most 1000.
 std::vector<std::string> IndexListPatches(const std::string& text);
 
-// Removes a folder with everything in it; true when it is gone.
+// Removes a folder with everything in it, read-only files too; true when it is gone.
 bool RemoveFolderTree(const std::string& path);
