@@ -333,6 +333,37 @@ TEST(TreeDiff, IdenticalFoldersGiveAnEmptyPatchAndReadOnlyClearedIsDelivered) {
     EXPECT_EQ(ReadAll(HostPath(dir / "patch2", "data\\a.txt")), "a");
 }
 
+// The stored entries travel in an archive of their own, which ends with its directory even when
+// the entry compared last was unchanged after its bytes had been copied for the comparison.
+TEST(TreeDiff, StoredEntriesKeepFlagsAndEndWithTheirDirectory) {
+    OwnFolder dir;
+    ClientSpec oldSpec = SmallClient();
+    Random random(99);
+    oldSpec.archives["D01.pkg"].push_back(StoredEntry{"Res\\big.bin", 1, random.Bytes(300000), 9});
+    ClientSpec newSpec = oldSpec;
+    newSpec.archives["D01.pkg"][0].content = "changed";
+    newSpec.archives["D01.pkg"][0].flags = 7;
+    newSpec.archives["D01.pkg"][1].level = 1;  // stored anew, same content
+    Materialize(oldSpec, dir / "old");
+    Materialize(newSpec, dir / "new");
+    DiffResult diff;
+    std::string error;
+    ASSERT_TRUE(DiffTrees(dir / "old", dir / "new", dir / "patch", DiffOptions(), &diff, &error)) << error;
+    ASSERT_EQ(diff.items.size(), 1u);
+    EXPECT_EQ(diff.items[0].name, "Res\\last.bin");
+
+    PackageReader stored;
+    ASSERT_TRUE(stored.Open(JoinHostPath(dir / "patch", kStoredEntriesFile).c_str()));
+    EXPECT_EQ(stored.FileLength(), uint64_t{stored.Header().directoryOffset} + stored.Header().directorySize);
+    PackageEntry entry;
+    ASSERT_TRUE(stored.First(entry));
+    EXPECT_EQ(entry.flags, 7u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stored.ReadStored(entry.dataOffset, entry.storedSize)),
+                          entry.storedSize),
+              Deflate("changed", Z_DEFAULT_COMPRESSION));
+    EXPECT_FALSE(stored.Next(entry));
+}
+
 TEST(ProfileText, FindsValuesAsTheProfileFunctionsDo) {
     const std::string text = "[version]\r\n ver = 2 \r\n[Version]\r\nVer=0\r\n[Other]\r\nName=\"quoted\"\r\nN=-3x\r\n";
     EXPECT_EQ(ProfileInt(text, "Version", "Ver", 7), 2);  // first section of that name, any case

@@ -9,6 +9,7 @@
 #include "GbkNames.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -175,6 +176,10 @@ bool RemoveEmptyFolder(const std::string& path) {
     return RemoveDirectoryA(path.c_str()) != 0;
 }
 
+bool TruncateOpenFile(FILE* file, uint64_t length) {
+    return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
+}
+
 bool ClearReadOnly(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
@@ -300,6 +305,10 @@ bool MakeDirectory(const std::string& path) {
 
 bool RemoveEmptyFolder(const std::string& path) {
     return rmdir(path.c_str()) == 0;
+}
+
+bool TruncateOpenFile(FILE* file, uint64_t length) {
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
 }
 
 bool ClearReadOnly(const std::string& path) {

@@ -76,6 +76,8 @@ bool RenameReplacing(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 // Lets a read-only file be removed (on Windows the attribute forbids it; elsewhere the folder decides).
 bool ClearReadOnly(const std::string& path);
+// Cuts a file open for writing (flushed) to length bytes.
+bool TruncateOpenFile(FILE* file, uint64_t length);
 // Removes a folder that is empty.
 bool RemoveEmptyFolder(const std::string& path);
 // Creates a new, empty, uniquely named file in the system's temporary folder.

@@ -256,8 +256,10 @@ public:
             if (!WriteExact(file_.Get(), record, length)) return false;
             directorySize += length;
         }
-        // Bytes of dropped entries after the directory are cut off by writing the file anew is not
-        // possible with stdio; they never lie there, because every drop rewinds to the end.
+        // The bytes of an unchanged entry compared last may lie beyond the directory: the archive
+        // ends with its directory, like every archive this system writes.
+        const uint64_t length = end_ + directorySize;
+        if (fflush(file_.Get()) != 0 || !TruncateOpenFile(file_.Get(), length)) return false;
         const PackageHeader header{kPackageTag, static_cast<uint32_t>(entries_.size()), static_cast<uint32_t>(end_),
                                    static_cast<uint32_t>(directorySize)};
         uint8_t bytes[kPackageHeaderSize];
