@@ -494,6 +494,8 @@ private:
     void PlanIndexMerge();
     void PlanFolders();
     bool ComparePlainFiles(std::string* error);
+    Compared CompareFileInto(const Node& was, const Node& now, FileSink& sink, std::string* error);
+    bool CopyFileInto(const Node& now, FileSink& sink, std::string* error);
     bool CompareArchives(std::string* error);
     void PlanDeletes();
     bool WriteLists(std::string* error);
@@ -710,6 +712,59 @@ void DiffRun::PlanFolders() {
     }
 }
 
+// Two files of equal length, piece by piece; the new one's pieces go to sink, which is dropped
+// when they are the same.
+Compared DiffRun::CompareFileInto(const Node& was, const Node& now, FileSink& sink, std::string* error) {
+    StdioFile oldFile;
+    StdioFile newFile;
+    if (!oldFile.Open(was.host, "rb") || !newFile.Open(now.host, "rb")) {
+        *error = "cannot open \"" + (oldFile ? now.host : was.host) + "\": " + LastErrorText();
+        return Compared::Failed;
+    }
+    bool different = false;
+    for (uint64_t left = now.size; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
+        if (!ReadExact(newFile.Get(), newPiece_.get(), n) ||
+            (!different && !ReadExact(oldFile.Get(), oldPiece_.get(), n))) {
+            *error = "cannot read \"" + now.host + "\" or \"" + was.host + "\" in full";
+            return Compared::Failed;
+        }
+        different = different || memcmp(oldPiece_.get(), newPiece_.get(), n) != 0;
+        left -= n;
+        // A last piece that is the same needs no copy: the file is dropped then.
+        if ((different || left > 0) && !sink.Write(newPiece_.get(), n)) {
+            *error = "cannot write \"" + OutPath(now.gbk) + "\": " + LastErrorText();
+            return Compared::Failed;
+        }
+    }
+    if (!different && !sink.Drop()) {
+        *error = "cannot remove \"" + OutPath(now.gbk) + "\": " + LastErrorText();
+        return Compared::Failed;
+    }
+    return different ? Compared::Different : Compared::Same;
+}
+
+bool DiffRun::CopyFileInto(const Node& now, FileSink& sink, std::string* error) {
+    StdioFile file;
+    if (!file.Open(now.host, "rb")) {
+        *error = "cannot open \"" + now.host + "\": " + LastErrorText();
+        return false;
+    }
+    for (uint64_t left = now.size; left > 0;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
+        if (!ReadExact(file.Get(), newPiece_.get(), n)) {
+            *error = "cannot read \"" + now.host + "\" in full";
+            return false;
+        }
+        if (!sink.Write(newPiece_.get(), n)) {
+            *error = "cannot write \"" + OutPath(now.gbk) + "\": " + LastErrorText();
+            return false;
+        }
+        left -= n;
+    }
+    return true;
+}
+
 bool DiffRun::ComparePlainFiles(std::string* error) {
     for (const auto& [key, node] : new_.nodes) {
         if (node.isFolder || handledKeys_.count(key)) continue;
@@ -717,108 +772,26 @@ bool DiffRun::ComparePlainFiles(std::string* error) {
         const Node* was = oldIt == old_.nodes.end() ? nullptr : &oldIt->second;
         if (was && (was->isFolder || was->gbk != node.gbk)) continue;  // refused by PlanFolders
 
-        DiffItem item;
-        item.kind = DiffItem::Kind::PlainFile;
-        item.name = node.gbk;
-        item.isNew = was == nullptr;
-        item.size = node.size;
         const std::string why = ReasonForPlainName(node.gbk);
         FileSink sink = SinkFor(node.gbk);
-        bool deliver = false;
+        const bool deliverable = why.empty() && !node.readOnly;
         if (was && was->size == node.size) {
             ++result_->filesCompared;
-            StdioFile oldFile;
-            StdioFile newFile;
-            if (!oldFile.Open(was->host, "rb") || !newFile.Open(node.host, "rb")) {
-                *error = "cannot open \"" + (oldFile ? node.host : was->host) + "\": " + LastErrorText();
-                return false;
-            }
-            uint64_t left = node.size;
-            bool different = false;
-            bool failed = false;
-            while (left > 0) {
-                const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
-                if (!ReadExact(newFile.Get(), newPiece_.get(), n)) {
-                    failed = true;
-                    break;
-                }
-                if (!different) {
-                    if (!ReadExact(oldFile.Get(), oldPiece_.get(), n)) {
-                        failed = true;
-                        break;
-                    }
-                    different = memcmp(oldPiece_.get(), newPiece_.get(), n) != 0;
-                }
-                left -= n;
-                // A piece that is neither the last nor known to differ may still be dropped.
-                if ((different || left > 0) && !sink.Write(newPiece_.get(), n)) {
-                    *error = "cannot write \"" + OutPath(node.gbk) + "\": " + LastErrorText();
-                    return false;
-                }
-            }
-            if (failed) {
-                *error = "cannot read \"" + node.host + "\" or \"" + was->host + "\" in full";
-                return false;
-            }
-            if (!different) {
-                if (!sink.Drop()) {
-                    *error = "cannot remove \"" + OutPath(node.gbk) + "\": " + LastErrorText();
-                    return false;
-                }
-                if (was->readOnly && !node.readOnly) {
-                    // Written again, the file comes out writable: the one way to clear the attribute.
-                    deliver = true;
-                    if (!why.empty()) {
-                        Problem("new folder: " + Quote(node.gbk) + " is no longer read-only, but it " + why);
-                        continue;
-                    }
-                    StdioFile again;
-                    // The bytes are the old folder's too; they come from there a second time only
-                    // for this rare case of a file whose attribute alone changed.
-                    if (!again.Open(node.host, "rb")) {
-                        *error = "cannot open \"" + node.host + "\": " + LastErrorText();
-                        return false;
-                    }
-                    for (uint64_t rest = node.size; rest > 0;) {
-                        const size_t n = static_cast<size_t>(std::min<uint64_t>(rest, kPiece));
-                        if (!ReadExact(again.Get(), newPiece_.get(), n) || !sink.Write(newPiece_.get(), n)) {
-                            *error = "cannot copy \"" + node.host + "\"";
-                            return false;
-                        }
-                        rest -= n;
-                    }
-                } else if (!was->readOnly && node.readOnly) {
+            const Compared outcome = CompareFileInto(*was, node, sink, error);
+            if (outcome == Compared::Failed) return false;
+            if (outcome == Compared::Same) {
+                if (!was->readOnly && node.readOnly) {
                     Problem("new folder: " + Quote(node.gbk) + " became read-only; a patch cannot set that attribute");
                     continue;
-                } else {
-                    continue;
                 }
-            } else {
-                deliver = true;
+                if (!was->readOnly || node.readOnly) continue;
+                // Written again, the file comes out writable: the one way to clear the attribute.
+                // Its bytes are read a second time only in this rare case.
+                if (deliverable && !CopyFileInto(node, sink, error)) return false;
             }
-        } else {
-            deliver = true;
-            if (why.empty() && !node.readOnly) {
-                StdioFile newFile;
-                if (!newFile.Open(node.host, "rb")) {
-                    *error = "cannot open \"" + node.host + "\": " + LastErrorText();
-                    return false;
-                }
-                for (uint64_t rest = node.size; rest > 0;) {
-                    const size_t n = static_cast<size_t>(std::min<uint64_t>(rest, kPiece));
-                    if (!ReadExact(newFile.Get(), newPiece_.get(), n)) {
-                        *error = "cannot read \"" + node.host + "\" in full";
-                        return false;
-                    }
-                    if (!sink.Write(newPiece_.get(), n)) {
-                        *error = "cannot write \"" + OutPath(node.gbk) + "\": " + LastErrorText();
-                        return false;
-                    }
-                    rest -= n;
-                }
-            }
+        } else if (deliverable && !CopyFileInto(node, sink, error)) {
+            return false;
         }
-        if (!deliver) continue;
         if (!why.empty()) {
             sink.Drop();
             Problem("new folder: " + Quote(node.gbk) + (was ? " changed" : " is new") + ", but it " + why);
@@ -833,6 +806,11 @@ bool DiffRun::ComparePlainFiles(std::string* error) {
             *error = "cannot write \"" + OutPath(node.gbk) + "\": " + LastErrorText();
             return false;
         }
+        DiffItem item;
+        item.kind = DiffItem::Kind::PlainFile;
+        item.name = node.gbk;
+        item.isNew = was == nullptr;
+        item.size = node.size;
         deliveredNames_.insert(node.gbk);
         result_->items.push_back(item);
     }
