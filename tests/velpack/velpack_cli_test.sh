@@ -66,6 +66,36 @@ grep -q 'CRC' "$WORK/cmd.stderr" || fail "verify does not name the CRC"
 expect 0 "$VELPACK" extract signed.exe out
 diff -r src out >/dev/null || fail "extracted files differ from the source folder"
 
+# diff and build --old/--new: versions and kind from the folders, a report, refusals by name.
+mkdir -p old/package new/package arch/Res new/Config
+printf 'ver=1.3.0.189\r\n' > old/update.cfg
+printf 'ver=1.3.0.190\r\n' > new/update.cfg
+printf '[Version]\r\nVer=1\r\n' > new/Config/MiniClient.ini
+printf 'D01.pkg\r\n' | tee old/package/package.cfg > new/package/package.cfg
+echo one > arch/Res/a.bin
+expect 0 "$VELPACK" pack arch old/package/D01.pkg
+echo two > arch/Res/b.bin
+expect 0 "$VELPACK" pack arch new/package/D01.pkg
+echo gone > old/gone.txt
+expect 0 "$VELPACK" diff old new -o patch --report
+grep -q 'Res\\b.bin' "$WORK/cmd.stdout" || fail "the report does not name the new entry"
+grep -q 'delete  gone.txt' "$WORK/cmd.stdout" || fail "the report does not name the deleted file"
+grep -q '^total: ' "$WORK/cmd.stdout" || fail "the report has no total"
+[ -f patch/velpack.entries.pkg ] && [ -f patch/UpdateDelList.txt ] || fail "the patch folder lacks its lists"
+expect 0 "$VELPACK" build --stub stub.exe --old old --new new -o fromtrees.exe
+expect 0 "$VELPACK" build --stub stub.exe --folder patch --from 1.3.0.189 --to 1.3.0.190 --kind micro -o fromfolder.exe
+cmp -s fromtrees.exe fromfolder.exe || fail "build --old/--new and build --folder of the diff differ"
+expect 0 "$VELPACK" inspect fromtrees.exe
+grep -q 'micro client' "$WORK/cmd.stdout" || fail "--kind was not taken from MiniClient.ini"
+grep -q 'fromVersion *1.3.0.189' "$WORK/cmd.stdout" || fail "--from was not taken from the old update.cfg"
+expect 2 "$VELPACK" diff old new
+expect 1 "$VELPACK" diff old new -o patch
+rm -f new/package/D01.pkg
+expect 0 "$VELPACK" pack src new/package/D01.pkg
+expect 1 "$VELPACK" diff old new -o refused
+grep -q 'Res\\a.bin' "$WORK/cmd.stderr" || fail "the refusal does not name the removed entry"
+[ ! -e refused ] || fail "a refused diff left its patch folder"
+
 # Usage errors are 2, bad files 1.
 expect 0 "$VELPACK" --help
 expect 2 "$VELPACK"

@@ -9,6 +9,7 @@
 #include "GbkNames.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -105,7 +106,7 @@ private:
     HANDLE handle_;
 };
 
-bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<RelativeFileName>* files,
+bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<TreeItem>* items,
               std::string* error) {
     WIN32_FIND_DATAA found;
     ScopedFind find(FindFirstFileA(JoinHostPath(folder, "*").c_str(), &found));
@@ -124,12 +125,21 @@ bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<R
                 return false;
             }
             prefix.push_back(name);
-            const bool ok = ListInto(path, prefix, files, error);
+            TreeItem item;
+            item.parts = prefix;
+            item.isFolder = true;
+            item.readOnly = (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            items->push_back(std::move(item));
+            const bool ok = ListInto(path, prefix, items, error);
             prefix.pop_back();
             if (!ok) return false;
         } else {
-            files->push_back(prefix);
-            files->back().push_back(name);
+            TreeItem item;
+            item.parts = prefix;
+            item.parts.push_back(name);
+            item.readOnly = (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            item.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            items->push_back(std::move(item));
         }
     } while (FindNextFileA(find.Get(), &found));
     if (GetLastError() != ERROR_NO_MORE_FILES) {
@@ -160,6 +170,21 @@ bool FileSizeOf(const std::string& path, uint64_t* size) {
 
 bool MakeDirectory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) || IsDirectory(path);
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+    return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+bool TruncateOpenFile(FILE* file, uint64_t length) {
+    return _chsize_s(_fileno(file), static_cast<__int64>(length)) == 0;
+}
+
+bool ClearReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return !(attributes & FILE_ATTRIBUTE_READONLY) ||
+           SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
@@ -196,7 +221,7 @@ private:
     DIR* dir_;
 };
 
-bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<RelativeFileName>* files,
+bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<TreeItem>* items,
               std::string* error) {
     ScopedDir dir(opendir(folder.c_str()));
     if (!dir.Get()) {
@@ -233,12 +258,21 @@ bool ListInto(const std::string& folder, RelativeFileName& prefix, std::vector<R
         }
         if (S_ISDIR(info.st_mode)) {
             prefix.push_back(name);
-            const bool ok = ListInto(path, prefix, files, error);
+            TreeItem item;
+            item.parts = prefix;
+            item.isFolder = true;
+            item.readOnly = (info.st_mode & S_IWUSR) == 0;
+            items->push_back(std::move(item));
+            const bool ok = ListInto(path, prefix, items, error);
             prefix.pop_back();
             if (!ok) return false;
         } else if (S_ISREG(info.st_mode)) {
-            files->push_back(prefix);
-            files->back().push_back(name);
+            TreeItem item;
+            item.parts = prefix;
+            item.parts.push_back(name);
+            item.readOnly = (info.st_mode & S_IWUSR) == 0;
+            item.size = static_cast<uint64_t>(info.st_size);
+            items->push_back(std::move(item));
         } else {
             *error = "\"" + path + "\" is not a regular file";
             return false;
@@ -269,6 +303,19 @@ bool MakeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0 || IsDirectory(path);
 }
 
+bool RemoveEmptyFolder(const std::string& path) {
+    return rmdir(path.c_str()) == 0;
+}
+
+bool TruncateOpenFile(FILE* file, uint64_t length) {
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0;
+}
+
+bool ClearReadOnly(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
 bool RenameReplacing(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0;
 }
@@ -289,12 +336,22 @@ bool HostNamesAreGbk() {
 
 #endif
 
-bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error) {
-    files->clear();
+bool ListTreeUnder(const std::string& folder, std::vector<TreeItem>* items, std::string* error) {
+    items->clear();
     if (!IsDirectory(folder)) {
         *error = "\"" + folder + "\" is not a folder";
         return false;
     }
     RelativeFileName prefix;
-    return ListInto(folder, prefix, files, error);
+    return ListInto(folder, prefix, items, error);
+}
+
+bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error) {
+    files->clear();
+    std::vector<TreeItem> items;
+    if (!ListTreeUnder(folder, &items, error)) return false;
+    for (TreeItem& item : items) {
+        if (!item.isFolder) files->push_back(std::move(item.parts));
+    }
+    return true;
 }

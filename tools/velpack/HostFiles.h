@@ -50,6 +50,18 @@ private:
 // One file found under a folder: its name components below the folder, outermost first.
 using RelativeFileName = std::vector<std::string>;
 
+// One file or folder found under a folder.
+struct TreeItem {
+    RelativeFileName parts;  // name components below the folder, outermost first
+    bool isFolder = false;
+    bool readOnly = false;   // Windows: the read-only attribute; elsewhere: no write permission
+    uint64_t size = 0;       // files only
+};
+
+// Every file and folder under folder, recursively, in no particular order, with the same refusals
+// as ListFilesUnder.
+bool ListTreeUnder(const std::string& folder, std::vector<TreeItem>* items, std::string* error);
+
 // Every regular file under folder, recursively, in no particular order. A symbolic link to a
 // file counts as that file; a link to a folder (or a junction) is refused, so a loop cannot form.
 bool ListFilesUnder(const std::string& folder, std::vector<RelativeFileName>* files, std::string* error);
@@ -62,6 +74,12 @@ bool MakeDirectory(const std::string& path);
 // Renames from onto to, replacing an existing to.
 bool RenameReplacing(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
+// Lets a read-only file be removed (on Windows the attribute forbids it; elsewhere the folder decides).
+bool ClearReadOnly(const std::string& path);
+// Cuts a file open for writing (flushed) to length bytes.
+bool TruncateOpenFile(FILE* file, uint64_t length);
+// Removes a folder that is empty.
+bool RemoveEmptyFolder(const std::string& path);
 // Creates a new, empty, uniquely named file in the system's temporary folder.
 bool MakeTempFile(std::string* path);
 // path + a suffix unique to this process, in the same folder, for write-then-rename.

@@ -8,9 +8,11 @@
 #include "GbkNames.h"
 #include "HostFiles.h"
 #include "PackTool.h"
+#include "TreeDiff.h"
 #include "base/PathText.h"
 #include "package/ArchiveCodec.h"
 #include "package/Crc32.h"
+#include "package/PackageReader.h"
 #include "package/PackageTrailer.h"
 #include "package/PackageWriter.h"
 
@@ -61,6 +63,30 @@ public:
             return false;
         }
         if (!writer_.Add(name, stored_.Data(), static_cast<uint32_t>(size), static_cast<uint32_t>(storedSize), 1)) {
+            *error = "cannot write to \"" + temp_.Path() + "\": " + LastErrorText();
+            return false;
+        }
+        return true;
+    }
+
+    // An entry already compressed, with its flags: copied as it is.
+    bool AddStored(const PackageEntry& entry, const uint8_t* stored, std::string* error) {
+        if (entry.name.empty() || entry.name.size() > kMaxEntryNameLength) {
+            *error = "entry name \"" + ShowGbkName(entry.name) + "\" must have 1 to " +
+                     std::to_string(kMaxEntryNameLength) + " bytes";
+            return false;
+        }
+        if (!names_.insert(entry.name).second) {
+            *error = "entry name \"" + ShowGbkName(entry.name) + "\" given twice";
+            return false;
+        }
+        directorySize_ += kDirectoryRecordFixedSize + entry.name.size();
+        const uint64_t total = uint64_t{writer_.Header().directoryOffset} + entry.storedSize + directorySize_;
+        if (total > kMaxArchiveLength) {
+            *error = "the archive would exceed 2 GiB at \"" + ShowGbkName(entry.name) + "\"";
+            return false;
+        }
+        if (!writer_.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags)) {
             *error = "cannot write to \"" + temp_.Path() + "\": " + LastErrorText();
             return false;
         }
@@ -163,7 +189,15 @@ bool CollectFolderFiles(const std::string& folder, std::vector<FolderFile>* file
 bool PackFolder(const std::string& folder, const std::string& outPkg, std::string* error) {
     std::vector<FolderFile> files;
     if (!CollectFolderFiles(folder, &files, error)) return false;
-    if (files.empty()) {
+    // Client archive entries in their stored form come from their own archive in the folder.
+    const auto storedEntries = std::find_if(files.begin(), files.end(),
+                                            [](const FolderFile& file) { return file.archiveName == kStoredEntriesFile; });
+    std::string storedPath;
+    if (storedEntries != files.end()) {
+        storedPath = storedEntries->hostPath;
+        files.erase(storedEntries);
+    }
+    if (files.empty() && storedPath.empty()) {
         *error = "\"" + folder + "\" holds no files";
         return false;
     }
@@ -173,6 +207,27 @@ bool PackFolder(const std::string& folder, const std::string& outPkg, std::strin
         ByteBuffer data;
         if (!ReadWholeFile(file.hostPath, kMaxArchiveLength, &data, error)) return false;
         if (!builder.Add(file.archiveName, data.Data(), data.Size(), error)) return false;
+    }
+    if (!storedPath.empty()) {
+        PackageReader reader;
+        if (!reader.Open(storedPath.c_str())) {
+            *error = "cannot read \"" + storedPath + "\" as an archive";
+            return false;
+        }
+        PackageEntry entry;
+        uint32_t count = 0;
+        for (bool more = reader.First(entry); more; more = reader.Next(entry), ++count) {
+            const uint8_t* stored = reader.ReadStored(entry.dataOffset, entry.storedSize);
+            if (stored == nullptr) {
+                *error = "cannot read the entry \"" + ShowGbkName(entry.name) + "\" of \"" + storedPath + "\"";
+                return false;
+            }
+            if (!builder.AddStored(entry, stored, error)) return false;
+        }
+        if (count != reader.EntryCount()) {
+            *error = "the directory of \"" + storedPath + "\" is damaged";
+            return false;
+        }
     }
     return builder.Finish(error);
 }

@@ -1,14 +1,31 @@
 // The velpack command line: argument parsing, messages and exit codes.
 #include <cinttypes>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "GbkNames.h"
 #include "HostFiles.h"
 #include "PackTool.h"
+#include "TreeDiff.h"
 #include "package/PackageTrailer.h"
 
 namespace {
+
+// Removes a temporary folder with everything in it when it goes out of scope.
+class TempFolderGuard {
+public:
+    TempFolderGuard() = default;
+    ~TempFolderGuard() {
+        if (!path_.empty()) RemoveFolderTree(path_);
+    }
+    TempFolderGuard(const TempFolderGuard&) = delete;
+    TempFolderGuard& operator=(const TempFolderGuard&) = delete;
+    void Reset(const std::string& path) { path_ = path; }
+
+private:
+    std::string path_;
+};
 
 constexpr int kExitOk = 0;
 constexpr int kExitBadFile = 1;
@@ -20,10 +37,20 @@ const char kUsage[] =
     "usage:\n"
     "  velpack pack <folder> <out.pkg>\n"
     "      Packs every file under <folder> (names relative to it, '\\' separators, GBK).\n"
-    "  velpack build --stub <bare installer.exe> (--folder <dir> | --package <file.pkg>)\n"
+    "  velpack diff <old client> <new client> -o <patch folder> [--report]\n"
+    "      Writes the patch that turns the old client folder into the new one: new and\n"
+    "      changed files, new and changed client archive entries (stored form, in\n"
+    "      velpack.entries.pkg), UpdateDelList.txt and the resource index list. Refuses,\n"
+    "      naming each file or entry, what a patch cannot express. --report lists it all\n"
+    "      with sizes before and after compression.\n"
+    "  velpack build --stub <bare installer.exe>\n"
+    "                (--folder <dir> | --package <file.pkg> | --old <client> --new <client>)\n"
     "                --from <a.b.c.d|0> --to <a.b.c.d> --kind <full|micro|number>\n"
-    "                -o <out.exe> [--force]\n"
+    "                -o <out.exe> [--force] [--report]\n"
     "      Appends the package and its trailer to the stub. --from 0: no lower bound.\n"
+    "      With --old and --new the package is the diff of the two folders, and --from,\n"
+    "      --to and --kind default to their update.cfg \"ver\" lines and the new folder's\n"
+    "      Config\\MiniClient.ini.\n"
     "      --force accepts a stub that already carries a trailer or lacks \"MZ\", --from\n"
     "      above --to, and a package that fails its check.\n"
     "  velpack inspect <file>\n"
@@ -77,15 +104,90 @@ int CommandPack(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+const char* KindText(DiffItem::Kind kind) {
+    switch (kind) {
+    case DiffItem::Kind::PlainFile:
+        return "file";
+    case DiffItem::Kind::ArchiveEntry:
+        return "entry";
+    case DiffItem::Kind::IndexList:
+        return "index";
+    case DiffItem::Kind::DeleteList:
+        return "delete";
+    }
+    return "";
+}
+
+void PrintDiffReport(FILE* out, const DiffResult& diff) {
+    uint64_t before = 0;
+    uint64_t after = 0;
+    for (const DiffItem& item : diff.items) {
+        std::string name = ShowGbkName(item.name);
+        if (item.kind == DiffItem::Kind::ArchiveEntry) name += "  (in package\\" + ShowGbkName(item.archive) + ")";
+        fprintf(out, "  %-7s %-6s %12" PRIu64 " -> %12" PRIu64 "  %s\n", item.isNew ? "new" : "changed",
+                KindText(item.kind), item.size, item.storedSize, name.c_str());
+        before += item.size;
+        after += item.storedSize;
+    }
+    for (const std::string& line : diff.deleteLines) fprintf(out, "  delete  %s\n", ShowGbkName(line).c_str());
+    fprintf(out, "total: %zu items, %" PRIu64 " bytes, %" PRIu64 " bytes compressed; %zu deleted\n",
+            diff.items.size(), before, after, diff.deleteLines.size());
+}
+
+int DiffFailure(const char* command, const DiffResult& diff, const std::string& error) {
+    if (diff.problems.empty()) return Failure(std::string(command) + ": " + error);
+    for (const std::string& problem : diff.problems) fprintf(stderr, "velpack: %s: %s\n", command, problem.c_str());
+    return Failure(std::string(command) + ": " + std::to_string(diff.problems.size()) +
+                   " difference(s) a patch cannot express; nothing written");
+}
+
+int CommandDiff(const std::vector<std::string>& args) {
+    std::vector<std::string> folders;
+    std::string out;
+    bool report = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--report") {
+            report = true;
+        } else if (args[i] == "-o" || args[i] == "--output") {
+            if (i + 1 >= args.size()) return UsageError("diff: -o needs a value");
+            if (!out.empty()) return UsageError("diff: -o given twice");
+            out = args[++i];
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            return UsageError("diff: unknown argument \"" + args[i] + "\"");
+        } else {
+            folders.push_back(args[i]);
+        }
+    }
+    if (folders.size() != 2 || out.empty()) return UsageError("diff takes <old client> <new client> -o <patch folder>");
+    DiffOptions options;
+    options.measureCompression = report;
+    DiffResult diff;
+    std::string error;
+    if (!DiffTrees(folders[0], folders[1], out, options, &diff, &error)) return DiffFailure("diff", diff, error);
+    if (report) PrintDiffReport(stdout, diff);
+    if (diff.items.empty()) {
+        printf("the two folders are the same; %s is empty\n", out.c_str());
+    } else {
+        printf("wrote %s: %zu items, %zu names to delete\n", out.c_str(), diff.items.size(), diff.deleteLines.size());
+    }
+    return kExitOk;
+}
+
 int CommandBuild(const std::vector<std::string>& args) {
-    static const char* const kValued[] = {"--stub", "--folder", "--package", "--from", "--to", "--kind", "-o"};
+    static const char* const kValued[] = {"--stub", "--folder", "--package", "--from", "--to", "--kind", "-o",
+                                          "--old",  "--new"};
     std::map<std::string, std::string> values;
     bool force = false;
+    bool report = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string option = args[i];
         if (option == "--output") option = "-o";
         if (option == "--force") {
             force = true;
+            continue;
+        }
+        if (option == "--report") {
+            report = true;
             continue;
         }
         bool known = false;
@@ -94,11 +196,33 @@ int CommandBuild(const std::vector<std::string>& args) {
         if (i + 1 >= args.size()) return UsageError("build: " + args[i] + " needs a value");
         if (!values.emplace(option, args[++i]).second) return UsageError("build: " + args[i - 1] + " given twice");
     }
+    const bool fromTrees = values.count("--old") || values.count("--new");
+    if (fromTrees && !(values.count("--old") && values.count("--new"))) {
+        return UsageError("build: --old and --new go together");
+    }
+    if (report && !fromTrees) return UsageError("build: --report needs --old and --new");
+    if (fromTrees) {
+        // What the release engineer left out comes from the two client folders.
+        uint32_t version = 0;
+        if (!values.count("--from")) {
+            if (!ReadTreeVersion(values["--old"], &version)) {
+                return Failure("build: no \"ver\" line in update.cfg of \"" + values["--old"] + "\"; give --from");
+            }
+            values["--from"] = ShowVersion(version).substr(0, ShowVersion(version).find(' '));
+        }
+        if (!values.count("--to")) {
+            if (!ReadTreeVersion(values["--new"], &version)) {
+                return Failure("build: no \"ver\" line in update.cfg of \"" + values["--new"] + "\"; give --to");
+            }
+            values["--to"] = ShowVersion(version).substr(0, ShowVersion(version).find(' '));
+        }
+        if (!values.count("--kind")) values["--kind"] = ReadTreeClientType(values["--new"]) ? "micro" : "full";
+    }
     for (const char* required : {"--stub", "--from", "--to", "--kind", "-o"}) {
         if (!values.count(required)) return UsageError(std::string("build: ") + required + " is required");
     }
-    if (values.count("--folder") == values.count("--package")) {
-        return UsageError("build: give exactly one of --folder and --package");
+    if (values.count("--folder") + values.count("--package") + (fromTrees ? 1 : 0) != 1) {
+        return UsageError("build: give exactly one of --folder, --package and --old/--new");
     }
     uint32_t fromVersion = 0;
     uint32_t toVersion = 0;
@@ -120,12 +244,37 @@ int CommandBuild(const std::vector<std::string>& args) {
     std::string error;
     std::string packagePath = values.count("--package") ? values["--package"] : std::string();
     TempFileGuard packedTemp;
+    TempFolderGuard diffFolder;
+    if (fromTrees) {
+        std::string temp;
+        if (!MakeTempFile(&temp) || !RemoveFile(temp) || !MakeDirectory(temp)) {
+            return Failure("build: cannot create a temporary folder: " + LastErrorText());
+        }
+        diffFolder.Reset(temp);
+        DiffOptions options;
+        options.measureCompression = report;
+        DiffResult diff;
+        if (!DiffTrees(values["--old"], values["--new"], temp, options, &diff, &error)) {
+            return DiffFailure("build", diff, error);
+        }
+        if (diff.items.empty()) return Failure("build: the two client folders are the same; there is nothing to patch");
+        if (report) PrintDiffReport(stdout, diff);
+        values["--folder"] = temp;
+    }
     if (packagePath.empty()) {
         std::string temp;
         if (!MakeTempFile(&temp)) return Failure("build: cannot create a temporary file: " + LastErrorText());
         packedTemp.Reset(temp);
         if (!PackFolder(values["--folder"], temp, &error)) return Failure("build: " + error);
         packagePath = temp;
+    }
+    if (fromTrees) {
+        uint64_t packageSize = 0;
+        std::string why;
+        if (!FileSizeOf(packagePath, &packageSize)) return Failure("build: cannot read \"" + packagePath + "\"");
+        if (!CheckArchiveChoice(values["--old"], static_cast<uint32_t>(std::min<uint64_t>(packageSize, UINT32_MAX)), &why)) {
+            return Failure("build: " + why);
+        }
     }
 
     FileReport package;
@@ -261,6 +410,7 @@ int RunPackTool(int argc, char** argv) {
     }
     if (command == "pack") return CommandPack(args);
     if (command == "build") return CommandBuild(args);
+    if (command == "diff") return CommandDiff(args);
     if (command == "inspect") return CommandInspect(args);
     if (command == "verify") return CommandVerify(args);
     if (command == "extract") return CommandExtract(args);
