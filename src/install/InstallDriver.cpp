@@ -17,6 +17,7 @@
 #include "install/ResourceMerge.h"
 #include "install/TemporaryPackage.h"
 #include "install/Transaction.h"
+#include "package/KeptEntries.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 
@@ -121,8 +122,7 @@ EntriesOutcome StageEntries(PackageReader& patch, PackageWriter& writer, Progres
             // A name that leads out of the client folder is refused before anything is written.
             out.ok = false;
         } else if (IsResourceEntry(name)) {
-            const uint8_t* stored = patch.ReadStored(entry.dataOffset, entry.storedSize);
-            out.ok = stored && writer.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags);
+            out.ok = CopyStoredEntry(patch, writer, entry);
         } else {
             EntryOutcome outcome = StagePlainEntry(patch, entry, firstComponent, transaction, staged, reporter);
             if (outcome == EntryOutcome::ProgramNotClosed) {

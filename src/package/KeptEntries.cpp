@@ -22,7 +22,16 @@ constexpr uint32_t kCopyBlock = PackageReader::kInitialBufferSize;
 bool CopyRun(PackageReader& client, PackageWriter& writer, const std::vector<PackageEntry>& entries, size_t first,
              size_t last, std::string& failedName) {
     const uint32_t start = entries[first].dataOffset;
-    const uint32_t end = entries[last - 1].dataOffset + entries[last - 1].storedSize;
+    const uint64_t runEnd = static_cast<uint64_t>(entries[last - 1].dataOffset) + entries[last - 1].storedSize;
+    if (runEnd > client.FileLength() || runEnd > 0xFFFFFFFFu) {
+        // A damaged record: its bytes lie past the end of the archive (even when it has none)
+        // or past what 32-bit offsets reach.
+        size_t i = first;
+        while (i + 1 < last && uint64_t{entries[i].dataOffset} + entries[i].storedSize <= client.FileLength()) ++i;
+        failedName = entries[i].name;
+        return false;
+    }
+    const uint32_t end = static_cast<uint32_t>(runEnd);
     const uint32_t base = writer.DataEnd();
     for (uint32_t at = start; at < end;) {
         const uint32_t count = end - at < kCopyBlock ? end - at : kCopyBlock;
@@ -47,6 +56,11 @@ bool CopyRun(PackageReader& client, PackageWriter& writer, const std::vector<Pac
 }
 
 }  // namespace
+
+bool CopyStoredEntry(PackageReader& from, PackageWriter& to, const PackageEntry& entry) {
+    std::string failedName;
+    return CopyRun(from, to, std::vector<PackageEntry>{entry}, 0, 1, failedName);
+}
 
 bool CopyKeptEntries(PackageReader& client, PackageWriter& writer, const PackageNameSet& skip,
                      const std::function<void(int32_t handled)>& progress, std::string& failedName) {

@@ -259,3 +259,47 @@ TEST(PackageStream, KeptEntriesInRunsAroundGapsSkipsAndDisorder) {
     }
     EXPECT_EQ(uint64_t{reader.Header().directoryOffset}, kPackageHeaderSize + keptBytes);
 }
+
+TEST(PackageStream, OneStoredEntryCopiedInBlocksAndDamagedRecordsRefused) {
+    velsupport::TempFolder dir{"vel_pkg"};
+    ASSERT_TRUE(dir.Valid());
+    const std::string source = dir / "patch.pkg";
+    const std::string target = dir / "target.pkg";
+    std::mt19937 rng(6);
+    const std::vector<uint8_t> big = RandomBytes(rng, (3u << 20) + 5);
+    {
+        PackageWriter writer;
+        ASSERT_TRUE(writer.Open(source.c_str()));
+        ASSERT_TRUE(writer.Add("Res\\big.bin", big.data(), 77, static_cast<uint32_t>(big.size()), 9));
+        ASSERT_TRUE(writer.Save());
+    }
+    PackageReader reader;
+    PackageWriter writer;
+    ASSERT_TRUE(reader.Open(source.c_str()));
+    ASSERT_TRUE(writer.Open(target.c_str()));
+    PackageEntry e;
+    ASSERT_TRUE(reader.First(e));
+    ASSERT_TRUE(CopyStoredEntry(reader, writer, e));
+
+    PackageEntry pastTheEnd = e;
+    pastTheEnd.name = "empty but past the end";
+    pastTheEnd.dataOffset = static_cast<uint32_t>(reader.FileLength()) + 1;
+    pastTheEnd.storedSize = 0;
+    EXPECT_FALSE(CopyStoredEntry(reader, writer, pastTheEnd));
+    PackageEntry wrapping = e;
+    wrapping.dataOffset = 0xFFFFFFF0u;
+    EXPECT_FALSE(CopyStoredEntry(reader, writer, wrapping));
+    ASSERT_TRUE(writer.Save());
+    reader.Close();
+
+    ASSERT_TRUE(reader.Open(target.c_str()));
+    ASSERT_TRUE(reader.First(e));
+    EXPECT_EQ(e.name, "Res\\big.bin");
+    EXPECT_EQ(e.size, 77u);
+    EXPECT_EQ(e.flags, 9u);
+    ASSERT_EQ(e.storedSize, big.size());
+    const uint8_t* stored = reader.ReadStored(e.dataOffset, e.storedSize);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_TRUE(std::equal(big.begin(), big.end(), stored));
+    EXPECT_FALSE(reader.Next(e));
+}
