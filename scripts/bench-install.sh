@@ -10,12 +10,25 @@
 #   - a bare Wine start of a trivial program ("wine cmd /c exit"): Wine's fixed cost per program
 #   - the same monitor run of the installer without a package, which ends at the trailer check:
 #     the fixed cost of the two Wine processes of an install
+#   - a native "cp" of the client archive: the floor of the archive rebuild
 # and prints the medians. Every install is checked: EXIT 0, progress 100 then -1, update.cfg at
 # 1.3.0.190, no patch.pkg left; a first, uncounted round is also compared file by file with the
-# patch (client archive and plain files), and so is its unzip.
+# patch (client archive and plain files), and so is its unzip. Beside the times it prints the
+# installer's peak memory (as vel-monitor reports it) and, from one more run under strace, the
+# system calls of the installer's process alone (its threads included, Wine's other processes
+# not): in total, by call, and per entry of the patch and of the client archive.
+#
+# Two cases, each measured against its baselines in the same run:
+#   install  the 2,000-file patch above; the 16 MiB client archive cannot take it, so the
+#            installer starts a new archive (compare with unzip)
+#   rebuild  a patch of 120 files (about 0.55 MB) into a client archive of about 14.4 MiB that
+#            takes it: the archive is rebuilt with the patch in it (compare with cp)
 #
 # Usage: scripts/bench-install.sh
 # Environment:
+#   VEL_BENCH_CASE           install, rebuild or both (default both, one after the other)
+#   VEL_BENCH_PATCH_ENTRIES  files of the patch (default 2000 for install, 120 for rebuild)
+#   VEL_BENCH_PATCH_BYTES    their bytes (default 20000000 for install, 550000 for rebuild)
 #   VEL_BENCH_NATIVE_TREE    native tree for velpack (default build/native, built by build.sh)
 #   VEL_BENCH_WIN_TREE       x86_64 MinGW tree for VelmoraPatch.exe and vel-monitor.exe
 #                            (default build/x64, built by build.sh); a tree given here is
@@ -25,7 +38,8 @@
 #                            "<prefix>.lock" exclusively and ends the prefix's wineserver at the end
 #   VEL_BENCH_WORKDIR        where the temporary work folder goes (default build)
 #   VEL_BENCH_REPS           repetitions (default 7)
-#   VEL_BENCH_ARCHIVE_BYTES  the client archive stays within this length (default 16777216); a
+#   VEL_BENCH_ARCHIVE_BYTES  the client archive stays within this length (default 16777216, or
+#                            15100000 for rebuild); a
 #                            client archive that cannot take the package makes the installer start
 #                            a new one, a small one (e.g. 2000000) is rebuilt with the patch in it
 #   VEL_BENCH_BASELINE_STUB  an x86_64 VelmoraPatch.exe of another revision: its installer (same
@@ -34,6 +48,8 @@
 #   VEL_BENCH_BASELINE_REV   a git revision whose stub is built (build/bench-baseline) and used
 #                            as VEL_BENCH_BASELINE_STUB, e.g. VEL_BENCH_BASELINE_REV=HEAD~3
 #   VEL_BENCH_KEEP=1         keep the work folder
+#   VEL_BENCH_NO_STRACE=1    skip the run under strace
+#   VEL_BENCH_DISPLAY        an X display of the caller's to use (default: a private Xvfb)
 #   VEL_JOBS                 build jobs (default 2)
 set -uo pipefail
 
@@ -42,8 +58,25 @@ repo=$(dirname "$here")
 # shellcheck source=lib.sh
 . "$here/lib.sh"
 
+bench_case=${VEL_BENCH_CASE:-both}
+case "$bench_case" in
+  both)
+    # The second case reuses the trees (and the baseline stub) the first one built.
+    VEL_BENCH_CASE=install bash "${BASH_SOURCE[0]}" || exit 1
+    echo
+    base_env=()
+    [ -n "${VEL_BENCH_BASELINE_REV:-}" ] &&
+      base_env=(VEL_BENCH_BASELINE_REV= VEL_BENCH_BASELINE_STUB="$repo/build/bench-baseline/bin/VelmoraPatch.exe")
+    exec env VEL_BENCH_CASE=rebuild VEL_BENCH_NO_BUILD=1 "${base_env[@]}" bash "${BASH_SOURCE[0]}" ;;
+  install) default_archive=16777216 default_entries=2000 default_bytes=20000000 ;;
+  rebuild) default_archive=15100000 default_entries=120 default_bytes=550000 ;;
+  *) echo "bench-install: VEL_BENCH_CASE must be install, rebuild or both" >&2; exit 1 ;;
+esac
+
 reps=${VEL_BENCH_REPS:-7}
-archive_limit=${VEL_BENCH_ARCHIVE_BYTES:-16777216}
+archive_limit=${VEL_BENCH_ARCHIVE_BYTES:-$default_archive}
+patch_entries=${VEL_BENCH_PATCH_ENTRIES:-$default_entries}
+patch_bytes=${VEL_BENCH_PATCH_BYTES:-$default_bytes}
 jobs=${VEL_JOBS:-2}
 from_version=1.3.0.189
 to_version=1.3.0.190
@@ -145,9 +178,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-echo "bench-install: generating data in $work"
+echo "bench-install: case $bench_case; generating data in $work"
 python3 "$here/bench-data.py" "$work/data" --archive-bytes "$archive_limit" \
-  --archive-name "$client_archive" >"$work/data.env" || die "data generation failed"
+  --archive-name "$client_archive" --patch-entries "$patch_entries" --patch-bytes "$patch_bytes" \
+  >"$work/data.env" || die "data generation failed"
 # CLIENT_ENTRIES, CLIENT_ARCHIVE_BYTES, PATCH_ENTRIES, PATCH_BYTES, ...
 # shellcheck disable=SC1091
 . "$work/data.env"
@@ -212,7 +246,11 @@ if ! flock -x -n 8; then
 fi
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w >/dev/null 2>&1 || true
-vel_xvfb_start || die "no X server"
+if [ -n "${VEL_BENCH_DISPLAY:-}" ]; then
+  export DISPLAY=$VEL_BENCH_DISPLAY
+else
+  vel_xvfb_start || die "no X server"
+fi
 own_xvfb=1
 # A warm, persistent wineserver: each timed program then pays Wine's per-process cost only,
 # not the server and desktop start-up of the first program.
@@ -302,7 +340,12 @@ timed_install() {
   elapsed "$t0" "$t1"
 }
 
-t_install=() t_unzip=() t_wine=() t_floor=() t_base=()
+# The installer's peak working set in KiB, from vel-monitor's MEMORY line (0 when missing).
+peak_of() {
+  sed -n 's/^MEMORY peak_working_set=\([0-9]*\).*/\1/p' "$1" | awk '{ printf "%d", $1 / 1024 } END { if (NR == 0) print 0 }'
+}
+
+t_install=() t_unzip=() t_wine=() t_floor=() t_base=() t_cp=() m_peak=() m_base_peak=()
 # Round 0 warms the caches up, is checked file by file and not counted. Nothing is deleted before
 # the end: freeing blocks (the disk is mounted with discard) slows the writes that follow.
 for ((i = 0; i <= reps; i++)); do
@@ -326,6 +369,13 @@ for ((i = 0; i <= reps; i++)); do
   fi
   s_unzip=$(elapsed "$t0" "$t1")
 
+  # A native copy of the client archive: what streaming it through costs at the least.
+  settle
+  t0=$EPOCHREALTIME
+  cp "$client/package/$client_archive" "$work/runs/cp-$i.pkg" || die "cp failed"
+  t1=$EPOCHREALTIME
+  s_cp=$(elapsed "$t0" "$t1")
+
   # Wine's own cost: a trivial program.
   t0=$EPOCHREALTIME
   wine_run cmd /c exit >/dev/null 2>&1 8>&-
@@ -345,14 +395,90 @@ for ((i = 0; i <= reps; i++)); do
     { cat "$floor/monitor.out" >&2; die "the installer without a package did not end with 1"; }
   s_floor=$(elapsed "$t0" "$t1")
   if [ "$i" = 0 ]; then
-    echo "  warm-up: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
+    echo "  warm-up: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, cp $s_cp s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
     continue
   fi
-  t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor")
-  [ -n "$s_base" ] && t_base+=("$s_base")
-  echo "  run $i: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, wine start $s_wine s, floor $s_floor s"
+  t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor") t_cp+=("$s_cp")
+  m_peak+=("$(peak_of "$work/runs/install-$i/monitor.out")")
+  [ -n "$s_base" ] && t_base+=("$s_base") && m_base_peak+=("$(peak_of "$work/runs/baseline-$i/monitor.out")")
+  echo "  run $i: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, cp $s_cp s, wine start $s_wine s, floor $s_floor s"
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# ---------------------------------------------------------------- system calls
+# One more install (untimed) under strace -f; the calls of the installer's own process are
+# counted: the process whose program (the first argument after Wine's loader) is the installer,
+# with every thread it starts. Prints "<total> <by call>" and keeps the trace's summary.
+# With "floor" as the third argument the program is the installer without a package, on an
+# empty client folder: the calls of its start-up and trailer check, which every run pays.
+count_calls() {
+  local run=$1 exe=$2 kind=${3:-install}
+  mkdir -p "$run/client"
+  [ "$kind" = floor ] || cp -a "$client/." "$run/client"
+  cp "$exe" "$run/"
+  LC_ALL=zh_CN.UTF-8 strace -f -qq -s 200 -o "$run/strace.txt" "$wine_bin" "$monitor" --title "$title" \
+    --timeout 170000 -- "$(winpath "$run/${exe##*/}")" /S "/D=$(winpath "$run/client")" /user "$title" \
+    >"$run/monitor.out" 2>"$run/monitor.err" 8>&-
+  local rc=$? why
+  if [ "$kind" = floor ]; then
+    grep -qx 'EXIT 1' "$run/monitor.out" || { fail_run "$run" "the installer without a package did not end with 1"; return 1; }
+  else
+    why=$(check_install "$run" "$rc" "$run/monitor.out") || { fail_run "$run" "$why"; return 1; }
+  fi
+  python3 - "$run/strace.txt" "${exe##*/}" <<'PY'
+import collections, re, sys
+trace, exe = sys.argv[1], sys.argv[2].lower()
+line_re = re.compile(r"^(\d+) +(?:<\.\.\. (\w+) resumed>|(\w+)\()")
+installer = None
+group = set()
+pending = {}          # pid -> a thread-creating clone not finished yet
+counts = collections.Counter()
+with open(trace, errors="replace") as f:
+    for line in f:
+        m = line_re.match(line)
+        if not m:
+            continue
+        pid = int(m.group(1))
+        resumed, call = m.group(2), m.group(3)
+        if call == "execve":
+            args = re.findall(r'"((?:[^"\\]|\\.)*)"', line)
+            if len(args) >= 3 and args[2].replace("\\\\", "\\").lower().endswith(exe):
+                installer = pid
+                group = {pid}
+                counts.clear()
+        if call in ("clone", "clone3") and "CLONE_THREAD" in line:
+            pending[pid] = True
+        if (call in ("clone", "clone3") or resumed in ("clone", "clone3")) and pending.get(pid):
+            r = re.search(r"= (\d+)\s*$", line)
+            if r:
+                pending[pid] = False
+                if pid in group:
+                    group.add(int(r.group(1)))
+        if call and pid in group:
+            counts[call] += 1
+# Calls on files, folders and paths. read and write are left out: most of them carry Wine's
+# requests to its server (file data here go through pread64 and pwrite64).
+FS = {"open", "openat", "close", "pread64", "pwrite64", "lseek",
+      "fstat", "newfstatat", "stat", "lstat", "statx", "fstatfs", "statfs", "access", "faccessat",
+      "faccessat2", "readlink", "readlinkat", "getdents64", "getxattr", "fgetxattr", "lgetxattr",
+      "setxattr", "fsetxattr", "fremovexattr", "removexattr", "fsync", "fdatasync", "ftruncate",
+      "fallocate", "rename", "renameat", "renameat2", "unlink", "unlinkat", "mkdir", "mkdirat",
+      "rmdir", "link", "linkat", "fchmod", "chmod", "fchmodat", "utimensat"}
+total = sum(counts.values())
+fs = sum(n for name, n in counts.items() if name in FS)
+print(total, fs, " ".join("%s=%d" % kv for kv in counts.most_common(8)))
+PY
+}
+
+calls_line="" base_calls_line="" floor_calls_line=""
+if [ -z "${VEL_BENCH_NO_STRACE:-}" ] && command -v strace >/dev/null 2>&1; then
+  title="VelBench_$$_strace"
+  floor_calls_line=$(count_calls "$work/runs/strace-floor" "$work/bare/VelmoraPatch.exe" floor) || exit 1
+  calls_line=$(count_calls "$work/runs/strace" "$installer") || exit 1
+  if [ -n "$baseline_installer" ]; then
+    base_calls_line=$(count_calls "$work/runs/strace-baseline" "$baseline_installer") || exit 1
+  fi
+fi
 
 # ---------------------------------------------------------------- report
 m_install=$(median "${t_install[@]}")
@@ -386,4 +512,28 @@ if [ ${#t_base[@]} -gt 0 ]; then
   row "ratio installer / baseline" "$(calc '%.3f' "$m_install / $m_base")" "" ""
   row "ratio net of the floor" "$(calc '%.3f' "($m_install - $m_floor) / ($m_base - $m_floor)")" "" ""
 fi
+m_cp=$(median "${t_cp[@]}")
+row "cp of the client archive, native" "$m_cp" "$(lowest "${t_cp[@]}")" "$(highest "${t_cp[@]}")"
+row "ratio (installer minus Wine start) / cp" "$(calc '%.1f' "($m_install - $m_wine) / $m_cp")" "" ""
+row "ratio (installer minus Wine start) / unzip" "$(calc '%.2f' "($m_install - $m_wine) / $m_unzip")" "" ""
+echo
+echo "  peak working set of the installer (KiB, median): $(median "${m_peak[@]}")${m_base_peak[0]:+; baseline $(median "${m_base_peak[@]}")}"
+read -r floor_calls floor_fs _ <<<"${floor_calls_line:-0 0 -}"
+# Net: minus the calls of the installer without a package (its start-up and trailer check).
+print_calls() {
+  local what=$1 line=$2 total fs most net netfs
+  [ -n "$line" ] || return 0
+  read -r total fs most <<<"$line"
+  net=$((total - floor_calls)) netfs=$((fs - floor_fs))
+  printf '  %s: %d system calls, %d net of start-up; per patch entry (%d) %.1f, per client-archive entry (%d) %.2f\n' \
+    "$what" "$total" "$net" "$PATCH_ENTRIES" "$(calc '%.3f' "$net / $PATCH_ENTRIES")" \
+    "$CLIENT_ENTRIES" "$(calc '%.4f' "$net / $CLIENT_ENTRIES")"
+  printf '    file-system calls: %d, %d net; per patch entry %.1f, per client-archive entry %.2f\n' \
+    "$fs" "$netfs" "$(calc '%.3f' "$netfs / $PATCH_ENTRIES")" "$(calc '%.4f' "$netfs / $CLIENT_ENTRIES")"
+  echo "    most made: $most"
+}
+[ -n "$floor_calls_line" ] &&
+  echo "  installer without a package (start-up): $floor_calls system calls, $floor_fs on files; ${floor_calls_line#* * }"
+print_calls "installer process" "$calls_line"
+print_calls "baseline installer process" "$base_calls_line"
 echo "  (files in the page cache; sync before each timed step; the wineserver stays warm between runs)"

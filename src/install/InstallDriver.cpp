@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <new>
 #include <string>
 
 #include "base/FileSystem.h"
 #include "base/InstallLog.h"
 #include "base/PathText.h"
+#include "base/RawFile.h"
 #include "client/DiskSpace.h"
 #include "client/DiskSpaceCheck.h"
 #include "install/InstallCommit.h"
@@ -18,6 +17,7 @@
 #include "install/ResourceMerge.h"
 #include "install/TemporaryPackage.h"
 #include "install/Transaction.h"
+#include "package/KeptEntries.h"
 #include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 
@@ -40,13 +40,36 @@ bool IsIndexList(const char* name) { return EqualsIgnoringAsciiCase(name, "RAVN/
 bool IsDeleteList(const char* name) { return EqualsIgnoringAsciiCase(name, "UpdateDelList.txt"); }
 
 // Bytes the plain files of the patch take once unpacked: they are staged beside the originals.
-uint64_t PlainBytes(PackageReader& patch) {
-    uint64_t total = 0;
+// False, with the entry named, for a record whose size or stored bytes cannot be true: the
+// package is damaged, and nothing is written for it.
+bool PlainBytes(PackageReader& patch, uint64_t* total, std::string* damaged) {
+    *total = 0;
     PackageEntry entry;
     for (bool more = patch.First(entry); more; more = patch.Next(entry)) {
-        if (!IsResourceEntry(entry.name.c_str())) total += entry.size;
+        if (!patch.IsPlausible(entry)) {
+            *damaged = entry.name;
+            return false;
+        }
+        if (!IsResourceEntry(entry.name.c_str())) *total += entry.size;
     }
-    return total;
+    return true;
+}
+
+// Inflates an entry straight into a new staged file, piece by piece: memory stays the same
+// whatever the entry's size. On failure the file is removed again.
+bool InflateToStagedFile(PackageReader& patch, const PackageEntry& entry, const std::string& path, RawFile& file) {
+    if (!file.Open(path.c_str(), RawFile::Mode::Create)) return false;
+    uint64_t written = 0;
+    const bool ok = patch.InflateEntry(entry, [&file, &written](const uint8_t* bytes, size_t count) {
+        if (!file.WriteAt(written, bytes, count)) return false;
+        written += count;
+        return true;
+    });
+    if (!ok) {
+        file.Close();
+        DeleteFileA(path.c_str());
+    }
+    return ok;
 }
 
 // Unpacks one non-resource entry into the staging folder and notes where it goes.
@@ -54,18 +77,16 @@ EntryOutcome StagePlainEntry(PackageReader& patch, const PackageEntry& entry, co
                              Transaction& transaction, StagedRun& staged, Reporter& reporter) {
     const char* name = entry.name.c_str();
     if (!IsOutsideStaging(name) || !IsJournalTarget(entry.name)) return EntryOutcome::Failed;
-    // One spare byte: new[0] would still be a valid, empty buffer.
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<size_t>(entry.size) + 1]);
-    if (!buffer) return EntryOutcome::Failed;
-    // An entry that cannot be read or inflated to exactly its size is never written.
-    if (!patch.ReadUnpacked(buffer.get(), entry.size, entry.dataOffset, entry.storedSize)) return EntryOutcome::Failed;
+    // An entry that cannot be read or inflated to exactly its size is never put in place.
+    const uint32_t slot = transaction.NewSlot();
+    RawFile file;
+    if (!InflateToStagedFile(patch, entry, StagingPath(StagedName(slot)), file)) return EntryOutcome::Failed;
 
     if (firstComponent[0] == '\0' &&
         CheckRunningProgram(reporter, name, WhenRunning::Ask, NameMatch::FileName) == ProgramState::Refused) {
         return EntryOutcome::ProgramNotClosed;
     }
-    const uint32_t slot = transaction.NewSlot();
-    if (!transaction.StageBytes(slot, buffer.get(), entry.size)) return EntryOutcome::Failed;
+    transaction.AdoptStaged(reinterpret_cast<void*>(file.Release()));
     if (IsVersionFile(name)) {
         staged.versionSlot = slot;
     } else if (IsLauncherFile(name)) {
@@ -101,8 +122,7 @@ EntriesOutcome StageEntries(PackageReader& patch, PackageWriter& writer, Progres
             // A name that leads out of the client folder is refused before anything is written.
             out.ok = false;
         } else if (IsResourceEntry(name)) {
-            const uint8_t* stored = patch.ReadStored(entry.dataOffset, entry.storedSize);
-            out.ok = stored && writer.Add(entry.name, stored, entry.size, entry.storedSize, entry.flags);
+            out.ok = CopyStoredEntry(patch, writer, entry);
         } else {
             EntryOutcome outcome = StagePlainEntry(patch, entry, firstComponent, transaction, staged, reporter);
             if (outcome == EntryOutcome::ProgramNotClosed) {
@@ -157,8 +177,17 @@ Result RunInstallation(const RunState& run, Reporter& reporter) {
         reporter.SetStatus("打开数据包patch.pkg时出错！");
         return Result::Reported;
     }
+    uint64_t plainBytes = 0;
+    std::string damaged;
+    if (!PlainBytes(patch, &plainBytes, &damaged)) {
+        // Said before the disk check: a size that cannot be true must not read as lack of room.
+        const std::string text = "更新文件" + damaged + "时出错！";
+        reporter.SetStatus(text.c_str());
+        InstallLog::WriteText(text.c_str());
+        return Result::Reported;
+    }
     const uint64_t needed =
-        PeakSpace(run.package.trailer.packageLength, QueryFileLength(run.archive.path.c_str()), PlainBytes(patch));
+        PeakSpace(run.package.trailer.packageLength, QueryFileLength(run.archive.path.c_str()), plainBytes);
     rc = CheckDiskSpace(needed, reporter);
     if (Failed(rc)) {
         reporter.ReportResult(rc);

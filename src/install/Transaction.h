@@ -47,6 +47,9 @@ public:
     bool StageBytes(uint32_t slot, const void* bytes, size_t length);
     // A staged file written by other means (the rebuilt archive), closed: flushed the same way.
     bool FlushStaged(uint32_t slot);
+    // A staged file written by other means and still open (a Win32 file handle, which this
+    // takes over): flushed and closed the same way, without opening it again.
+    void AdoptStaged(void* file) { flusher_.Add(file); }
 
     // The steps of the commit, in the order they run.
     void AddPut(uint32_t slot, const std::string& target);

@@ -8,12 +8,18 @@
 
 class PackageReader;
 class PackageWriter;
+struct PackageEntry;
 
 // Entry names as exact byte strings: letter case and the kind of separator count.
 using PackageNameSet = std::unordered_set<std::string>;
 
 // Clears names and inserts the name of every entry of reader, walking from First.
 void CollectEntryNames(PackageReader& reader, PackageNameSet& names);
+
+// Adds one entry of `from` to `to` in stored form, under the same name and with size,
+// storedSize and flags unchanged; the bytes go over in 1 MiB blocks, so memory stays the same
+// whatever the entry's size. False when they cannot be read or written.
+bool CopyStoredEntry(PackageReader& from, PackageWriter& to, const PackageEntry& entry);
 
 // Walks client from First and adds to writer, under the same name and with size, storedSize and
 // flags unchanged, the stored bytes of every entry whose name is not in skip. The bytes pass

@@ -5,6 +5,7 @@
 #include "support/MonitorWindow.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -119,6 +120,18 @@ const char* ButtonName(int button)
     }
 }
 
+// The peaks are the system's own high-water marks, so the last look before the exit has them
+// all but for the last few milliseconds. Wine answers only while the process lives.
+static void NotePeakMemory(HANDLE process, MonitorRun& run)
+{
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    if (!GetProcessMemoryInfo(process, &memory, sizeof memory))
+        return;
+    run.peakWorkingSetBytes = std::max<uint64_t>(run.peakWorkingSetBytes, memory.PeakWorkingSetSize);
+    run.peakPagefileBytes = std::max<uint64_t>(run.peakPagefileBytes, memory.PeakPagefileUsage);
+}
+
 MonitorRun RunWithMonitor(const std::string& exe, const std::string& args, const MonitorOptions& options)
 {
     MonitorRun run;
@@ -147,6 +160,7 @@ MonitorRun RunWithMonitor(const std::string& exe, const std::string& args, const
     for (;;) {
         velsupport::PumpMessages();
         answerer.Poll(run);
+        NotePeakMemory(process, run);
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
             run.timedOut = true;
@@ -174,6 +188,7 @@ MonitorRun RunWithMonitor(const std::string& exe, const std::string& args, const
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     run.exitCode = code;
+    NotePeakMemory(process, run);
     if (monitor)
         run.messages = monitor->TakeRecords();
     return run;

@@ -43,6 +43,9 @@ struct MonitorRun {
     std::vector<velsupport::CopyDataRecord> messages;
     std::vector<BoxSeen> boxes;
     std::string error;             // why the program did not start
+    // The program's peak memory as the system counted it once it ended (0 when not known).
+    uint64_t peakWorkingSetBytes = 0;
+    uint64_t peakPagefileBytes = 0;
 };
 
 // Starts `exe` with the command line `"exe" args`, so that the program's WinMain gets `args`

@@ -20,9 +20,10 @@ const char kUsage[] =
     "  Starts PROGRAM with the command line \"PROGRAM\" followed by RAW, or else by the ARGs joined\n"
     "  with one blank. A hidden window titled T (default Velmora_INSTALL_MONITOR_WINDOW) records\n"
     "  WM_COPYDATA; message boxes with the caption CAPTION are answered with BUTTON (IDOK, IDCANCEL,\n"
-    "  IDYES, IDNO, IDRETRY, ... or a number), N times (default 1). Prints one line per record and\n"
-    "  EXIT <code>; exits with 0 when the program ran to its end, 1 on a timeout, 2 on bad usage,\n"
-    "  3 when the program could not be started.\n";
+    "  IDYES, IDNO, IDRETRY, ... or a number), N times (default 1). Prints one line per record,\n"
+    "  MEMORY with the program's peak working set and pagefile use in bytes, and EXIT <code>;\n"
+    "  exits with 0 when the program ran to its end, 1 on a timeout, 2 on bad usage, 3 when the\n"
+    "  program could not be started.\n";
 
 // Prints UTF-8 text: through WriteConsoleW on a console (which would read bytes in the console
 // code page), as bytes otherwise.
@@ -155,6 +156,8 @@ int main(int argc, char** argv)
               harness::ButtonName(b.button) + "\n");
     if (run.timedOut)
         Print("TIMEOUT\n");
+    Print("MEMORY peak_working_set=" + std::to_string(run.peakWorkingSetBytes) +
+          " peak_pagefile=" + std::to_string(run.peakPagefileBytes) + "\n");
     Print("EXIT " + std::to_string(run.exitCode) + "\n");
     return run.timedOut ? 1 : 0;
 }
