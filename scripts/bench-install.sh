@@ -329,7 +329,7 @@ timed_install() {
   cp "$exe" "$run/"
   settle
   t0=$EPOCHREALTIME
-  wine_run "$monitor" --title "$title" --timeout 170000 -- "$(winpath "$run/${exe##*/}")" /S \
+  wine_run "$monitor" --memory --title "$title" --timeout 170000 -- "$(winpath "$run/${exe##*/}")" /S \
     "/D=$(winpath "$run/client")" /user "$title" >"$run/monitor.out" 2>"$run/monitor.err" 8>&-
   rc=$?
   t1=$EPOCHREALTIME
@@ -387,7 +387,7 @@ for ((i = 0; i <= reps; i++)); do
   mkdir -p "$floor/client"
   cp "$work/bare/VelmoraPatch.exe" "$floor/"
   t0=$EPOCHREALTIME
-  wine_run "$monitor" --title "$title" --timeout 60000 -- "$(winpath "$floor/VelmoraPatch.exe")" /S \
+  wine_run "$monitor" --memory --title "$title" --timeout 60000 -- "$(winpath "$floor/VelmoraPatch.exe")" /S \
     "/D=$(winpath "$floor/client")" /user "$title" >"$floor/monitor.out" 2>&1 8>&-
   rc=$?
   t1=$EPOCHREALTIME

@@ -16,12 +16,13 @@ namespace {
 
 const char kUsage[] =
     "usage: vel-monitor [--title T | --no-window] [--answer CAPTION=BUTTON[*N]]... [--timeout MS]\n"
-    "                   [--cwd DIR] [--args RAW] -- PROGRAM [ARG...]\n"
+    "                   [--cwd DIR] [--args RAW] [--memory] -- PROGRAM [ARG...]\n"
     "  Starts PROGRAM with the command line \"PROGRAM\" followed by RAW, or else by the ARGs joined\n"
     "  with one blank. A hidden window titled T (default Velmora_INSTALL_MONITOR_WINDOW) records\n"
     "  WM_COPYDATA; message boxes with the caption CAPTION are answered with BUTTON (IDOK, IDCANCEL,\n"
     "  IDYES, IDNO, IDRETRY, ... or a number), N times (default 1). Prints one line per record,\n"
-    "  MEMORY with the program's peak working set and pagefile use in bytes, and EXIT <code>;\n"
+    "  with --memory MEMORY with the program's peak working set and pagefile use in bytes, and\n"
+    "  EXIT <code>;\n"
     "  exits with 0 when the program ran to its end, 1 on a timeout, 2 on bad usage, 3 when the\n"
     "  program could not be started.\n";
 
@@ -89,6 +90,7 @@ int main(int argc, char** argv)
     options.title = "Velmora_INSTALL_MONITOR_WINDOW";
     std::string rawArgs;
     bool haveRaw = false;
+    bool showMemory = false;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string a = argv[i];
@@ -102,6 +104,8 @@ int main(int argc, char** argv)
                 std::fputs("vel-monitor: empty title (use --no-window)\n", stderr);
                 return 2;
             }
+        } else if (a == "--memory") {
+            showMemory = true;
         } else if (a == "--no-window") {
             options.title.clear();
         } else if (a == "--answer" && hasValue) {
@@ -156,8 +160,9 @@ int main(int argc, char** argv)
               harness::ButtonName(b.button) + "\n");
     if (run.timedOut)
         Print("TIMEOUT\n");
-    Print("MEMORY peak_working_set=" + std::to_string(run.peakWorkingSetBytes) +
-          " peak_pagefile=" + std::to_string(run.peakPagefileBytes) + "\n");
+    if (showMemory)
+        Print("MEMORY peak_working_set=" + std::to_string(run.peakWorkingSetBytes) +
+              " peak_pagefile=" + std::to_string(run.peakPagefileBytes) + "\n");
     Print("EXIT " + std::to_string(run.exitCode) + "\n");
     return run.timedOut ? 1 : 0;
 }

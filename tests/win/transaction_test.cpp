@@ -60,6 +60,9 @@ Names Keys(const Tree& tree) {
 // The client before the run: plain files, a read-only file the patch replaces, a read-only file
 // in a folder the patch removes, the version file.
 void MakeClient() {
+    // The client's merge library lies in its folder, the only place it is loaded from.
+    const std::string library = velsupport::JoinPath(velsupport::ProgramFolder(), "RAVNMerge.dll");
+    ASSERT_TRUE(CopyFileA(library.c_str(), "RAVNMerge.dll", FALSE)) << library;
     ASSERT_TRUE(CreateDirectoryA("data", nullptr));
     ASSERT_TRUE(CreateDirectoryA("old", nullptr));
     ASSERT_TRUE(WriteRawFile("data\\keep.txt", "keep"));
@@ -158,7 +161,7 @@ TEST_F(TransactionTest, CommitPutsEverythingInPlaceAndLeavesNoStaging) {
     EXPECT_EQ(NamesIn("RAVN\\RAVNReserve"), (Names{"A.vpk", "B.vpk", "RAVNFileList.ini"}));
     EXPECT_TRUE(velsupport::ReadFileText("RAVN\\RAVNReserve\\B.vpk", &text));
     EXPECT_EQ(text, "B");
-    EXPECT_EQ(NamesIn("."), (Names{"RAVN", "data", "deep", "merge_call.txt", "update.cfg", "新"}));
+    EXPECT_EQ(NamesIn("."), (Names{"RAVN", "RAVNMerge.dll", "data", "deep", "merge_call.txt", "update.cfg", "新"}));
 
     // The same patch again on the updated client changes nothing: the reserve copy keeps the
     // list from before the first run, and the merge is not repeated.
