@@ -55,6 +55,11 @@ ensure_mounts() {
   mountpoint -q "$root/dev/pts" || mount --bind /dev/pts "$root/dev/pts"
   mountpoint -q "$root/dev/shm" || mount --bind /dev/shm "$root/dev/shm"
   mkdir -p "$root$repo"
+  # A mount left from an earlier folder of the same path (removed and cloned again) shows the
+  # old, deleted folder: mounted again when it is not this very folder.
+  if mountpoint -q "$root$repo" && [ "$(stat -c %d:%i "$root$repo")" != "$(stat -c %d:%i "$repo")" ]; then
+    umount -l "$root$repo"
+  fi
   mountpoint -q "$root$repo" || mount --bind "$repo" "$root$repo"
 }
 

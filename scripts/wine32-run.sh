@@ -24,6 +24,7 @@ if [ ! -f "$root/.vel-runner32-ready" ]; then
 fi
 # Mounts and the emulator's registration do not survive a restart of the machine.
 if ! mountpoint -q "$root$repo" || ! mountpoint -q "$root/proc" ||
+   [ "$(stat -c %d:%i "$root$repo")" != "$(stat -c %d:%i "$repo")" ] ||
    ! [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
   bash "$here/runner32-setup.sh" --mounts-only || exit 125
 fi
