@@ -175,6 +175,21 @@ bool IsContainedRelativePath(const char* path) {
     }
 }
 
+std::string FoldedPath(const std::string& path) {
+    std::string key = path;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(key[i]);
+        if (IsGbkLeadByte(c) && i + 1 < key.size()) {
+            ++i;
+        } else if (c >= 'A' && c <= 'Z') {
+            key[i] = static_cast<char>(c - 'A' + 'a');
+        } else if (c == '/') {
+            key[i] = '\\';
+        }
+    }
+    return key;
+}
+
 std::vector<std::string> ParentFolders(const std::string& path) {
     std::vector<std::string> folders;
     bool afterSeparator = true;  // at the start, or right after a separator

@@ -54,6 +54,10 @@ bool FirstPathComponent(char* out, size_t outSize, const char* path);
 // gives "a" and "a\\b". Empty components (doubled separators) give no folder of their own.
 std::vector<std::string> ParentFolders(const std::string& path);
 
+// The key under which Windows finds a path, however it is written: ASCII letters folded, '/' as
+// '\\', both bytes of a GBK character kept as they are.
+std::string FoldedPath(const std::string& path);
+
 // True when one path component (length bytes, no separator) is a DOS device name: CON, PRN,
 // AUX, NUL, COM1-COM9 or LPT1-LPT9, in any letter case, with or without an extension, and with
 // trailing dots or blanks. Windows opens the device for such a name in any folder.

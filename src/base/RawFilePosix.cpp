@@ -47,34 +47,38 @@ bool RawFile::QueryLength(uint64_t* length) const {
     return true;
 }
 
-bool RawFile::ReadAt(uint64_t offset, void* dest, size_t count) {
-    if (!IsOpen()) return false;
-    char* p = static_cast<char*>(dest);
+namespace {
+
+// pread and pwrite may do less than asked, or be interrupted: the rest is asked for again, in
+// pieces of at most kMaxPiece bytes, until all is done or the call fails.
+template <typename Byte, typename Transfer>
+bool TransferAll(Byte* bytes, uint64_t offset, size_t count, Transfer transfer) {
     while (count > 0) {
         const size_t piece = count < kMaxPiece ? count : kMaxPiece;
-        const ssize_t done = ::pread(AsFd(handle_), p, piece, static_cast<off_t>(offset));
+        const ssize_t done = transfer(bytes, piece, static_cast<off_t>(offset));
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) return false;
-        p += done;
+        bytes += done;
         offset += static_cast<uint64_t>(done);
         count -= static_cast<size_t>(done);
     }
     return true;
 }
 
+}  // namespace
+
+bool RawFile::ReadAt(uint64_t offset, void* dest, size_t count) {
+    if (!IsOpen()) return false;
+    const int fd = AsFd(handle_);
+    return TransferAll(static_cast<char*>(dest), offset, count,
+                       [fd](char* p, size_t n, off_t at) { return ::pread(fd, p, n, at); });
+}
+
 bool RawFile::WriteAt(uint64_t offset, const void* src, size_t count) {
     if (!IsOpen()) return false;
-    const char* p = static_cast<const char*>(src);
-    while (count > 0) {
-        const size_t piece = count < kMaxPiece ? count : kMaxPiece;
-        const ssize_t done = ::pwrite(AsFd(handle_), p, piece, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        p += done;
-        offset += static_cast<uint64_t>(done);
-        count -= static_cast<size_t>(done);
-    }
-    return true;
+    const int fd = AsFd(handle_);
+    return TransferAll(static_cast<const char*>(src), offset, count,
+                       [fd](const char* p, size_t n, off_t at) { return ::pwrite(fd, p, n, at); });
 }
 
 intptr_t RawFile::Release() {

@@ -5,13 +5,9 @@
 #include "base/FileSystem.h"
 #include "base/InstallLog.h"
 #include "install/DeleteList.h"
+#include "install/Leftovers.h"
 
 namespace {
-
-// Leftovers of older installers, which wrote beside their targets, that a successful run does
-// not leave behind (the rebuilt archive's old place, archive path + ".tmp", too).
-const char* const kLeftovers[] = {"UpdateDelList.txt",       "tmp.tmp", "update.cfg.new", "LNCH\\mmog_data.xml.new",
-                                  "package\\package.cfg.tmp", "RAVN\\RAVNFileList.ini.patch"};
 
 Result Fail(Reporter& reporter, const std::string& text) {
     reporter.SetStatus(text.c_str());
@@ -43,7 +39,8 @@ Result CommitInstall(Transaction& transaction, const StagedRun& staged, const Ar
         for (const std::string& target : targets) transaction.AddRemove(target);
     }
     // Files only: a folder of the same name is not something an installer left.
-    std::vector<std::string> leftovers(std::begin(kLeftovers), std::end(kLeftovers));
+    // The rebuilt archive's old place, archive path + ".tmp", too.
+    std::vector<std::string> leftovers(std::begin(kInstallerLeftovers), std::end(kInstallerLeftovers));
     leftovers.push_back(archive.path + ".tmp");
     for (const std::string& leftover : leftovers) {
         if (PathExists(leftover.c_str()) && !IsFolder(leftover.c_str())) transaction.AddRemove(leftover);

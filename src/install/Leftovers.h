@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <string>
 
+// Files older installers, which wrote beside their targets, could leave in the client folder; a
+// successful run leaves none of them behind.
+constexpr const char* kInstallerLeftovers[] = {"UpdateDelList.txt",       "tmp.tmp",
+                                               "update.cfg.new",          "LNCH\\mmog_data.xml.new",
+                                               "package\\package.cfg.tmp", "RAVN\\RAVNFileList.ini.patch"};
+
 // True when the bytes open like a package archive: the tag and a directory inside the file.
 bool LooksLikeArchive(const std::string& head, uint64_t fileLength);
 

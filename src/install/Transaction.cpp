@@ -13,23 +13,6 @@ const char kJournalNew[] = "journal.new";
 
 bool Exists(const std::string& path) { return PathExists(path.c_str()); }
 
-// The path as one key for the same folder however it is written: ASCII letters folded,
-// '/' as '\\'; both bytes of a GBK character kept as they are.
-std::string FoldedPath(const std::string& path) {
-    std::string key = path;
-    for (size_t i = 0; i < key.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(key[i]);
-        if (IsGbkLeadByte(c) && i + 1 < key.size()) {
-            ++i;
-        } else if (c >= 'A' && c <= 'Z') {
-            key[i] = static_cast<char>(c - 'A' + 'a');
-        } else if (c == '/') {
-            key[i] = '\\';
-        }
-    }
-    return key;
-}
-
 // Puts the staged file in place; what the target held waits in the staging folder.
 bool RunPut(const JournalOp& op) {
     return ReplaceKeepingOriginal(StagingPath(StagedName(op.slot)).c_str(), op.target.c_str(),

@@ -15,6 +15,7 @@
 #include "base/PathText.h"
 #include "base/StdioFile.h"
 #include "client/ClientVersion.h"
+#include "install/Leftovers.h"
 #include "install/ResourceEntries.h"
 #include "package/ArchiveCodec.h"
 #include "package/ArchiveList.h"
@@ -32,32 +33,7 @@ const char kReserveFolder[] = "RAVN\\RAVNReserve";
 const char kDeleteListName[] = "UpdateDelList.txt";
 const char kStagingFolderName[] = "VelmoraPatch.staging";
 
-// Files an installation removes from the client folder whatever the patch says: the extracted
-// package, and what older installers left beside their targets.
-const char* const kRemovedByInstaller[] = {"patch.pkg",
-                                           "UpdateDelList.txt",
-                                           "tmp.tmp",
-                                           "update.cfg.new",
-                                           "LNCH\\mmog_data.xml.new",
-                                           "package\\package.cfg.tmp",
-                                           "RAVN\\RAVNFileList.ini.patch"};
 
-// The key under which Windows finds a path: ASCII letters folded, '/' as '\\', both bytes of a
-// GBK character kept.
-std::string FoldedName(const std::string& gbk) {
-    std::string key = gbk;
-    for (size_t i = 0; i < key.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(key[i]);
-        if (IsGbkLeadByte(c) && i + 1 < key.size()) {
-            ++i;
-        } else if (c >= 'A' && c <= 'Z') {
-            key[i] = static_cast<char>(c - 'A' + 'a');
-        } else if (c == '/') {
-            key[i] = '\\';
-        }
-    }
-    return key;
-}
 
 // The folder part of a '\\'-joined GBK name; empty at the top.
 std::string ParentKey(const std::string& key) {
@@ -73,14 +49,14 @@ struct Node {
     uint64_t size = 0;
 };
 
-// One client folder, keyed by FoldedName.
+// One client folder, keyed by FoldedPath.
 struct Tree {
     std::string dir;
     std::string label;  // "old" or "new", for messages
     std::map<std::string, Node> nodes;
 
     const Node* Find(const std::string& gbk) const {
-        auto it = nodes.find(FoldedName(gbk));
+        auto it = nodes.find(FoldedPath(gbk));
         return it == nodes.end() ? nullptr : &it->second;
     }
 };
@@ -121,7 +97,7 @@ bool LoadTree(const std::string& dir, const char* label, bool checkNames, Tree* 
         node.isFolder = item.isFolder;
         node.readOnly = item.readOnly;
         node.size = item.size;
-        const std::string key = FoldedName(node.gbk);
+        const std::string key = FoldedPath(node.gbk);
         auto placed = tree->nodes.emplace(key, node);
         if (!placed.second) {
             problems->push_back(std::string(label) + " folder: " + Quote(placed.first->second.gbk) + " and " +
@@ -542,7 +518,11 @@ FileSink DiffRun::SinkFor(const std::string& gbk) const {
 
 bool DiffRun::CheckSpecialNames() {
     const size_t before = result_->problems.size();
-    for (const char* name : kRemovedByInstaller) {
+    // What an installation removes whatever the patch says: the extracted package, and what
+    // older installers left beside their targets.
+    std::vector<const char*> removed = {"patch.pkg"};
+    removed.insert(removed.end(), std::begin(kInstallerLeftovers), std::end(kInstallerLeftovers));
+    for (const char* name : removed) {
         const Node* node = new_.Find(name);
         if (node && !node->isFolder) {
             Problem("new folder: " + Quote(node->gbk) + " is removed by every installation; a patch cannot leave it");
@@ -579,8 +559,8 @@ bool DiffRun::CheckArchiveList() {
         return false;
     }
     archives_ = newNames;
-    handledKeys_.insert(FoldedName(listName));
-    for (const std::string& name : archives_) handledKeys_.insert(FoldedName(kArchiveFolderPrefix + name));
+    handledKeys_.insert(FoldedPath(listName));
+    for (const std::string& name : archives_) handledKeys_.insert(FoldedPath(kArchiveFolderPrefix + name));
 
     std::string why;
     if (!CheckArchiveChoice(old_.dir, 0, &why)) {
@@ -626,11 +606,11 @@ void DiffRun::PlanIndexMerge() {
         if (oldList->readOnly != newList->readOnly && newList->readOnly) {
             Problem("new folder: " + Quote(newList->gbk) + " became read-only; a patch cannot set that attribute");
         }
-        handledKeys_.insert(FoldedName(kIndexListName));
+        handledKeys_.insert(FoldedPath(kIndexListName));
         return;
     }
     mergeRuns_ = true;
-    handledKeys_.insert(FoldedName(kIndexListName));
+    handledKeys_.insert(FoldedPath(kIndexListName));
     if (newList->readOnly) {
         Problem("new folder: " + Quote(newList->gbk) + " is read-only; the merged list is written as an ordinary file");
     }
@@ -643,7 +623,7 @@ void DiffRun::PlanIndexMerge() {
     deliveredNames_.insert(kIndexListEntry);
 
     const std::string reserveList = std::string(kReserveFolder) + "\\RAVNFileList.ini";
-    handledKeys_.insert(FoldedName(reserveList));
+    handledKeys_.insert(FoldedPath(reserveList));
     const Node* newReserve = new_.Find(reserveList);
     std::string reserveText;
     const bool haveReserve = newReserve && !newReserve->isFolder && ReadSmallFile(newReserve->host, &reserveText, &error);
@@ -668,8 +648,8 @@ void DiffRun::PlanIndexMerge() {
         if (!FitsPathBuffer(source.c_str()) || !FitsPathBuffer(target.c_str())) continue;
         const Node* oldSource = old_.Find(source);
         if (oldSource == nullptr || oldSource->isFolder) continue;
-        handledKeys_.insert(FoldedName(source));
-        handledKeys_.insert(FoldedName(target));
+        handledKeys_.insert(FoldedPath(source));
+        handledKeys_.insert(FoldedPath(target));
         const Node* newSource = new_.Find(source);
         const Node* newTarget = new_.Find(target);
         std::string sourceText;
@@ -696,7 +676,7 @@ void DiffRun::PlanFolders() {
     for (const auto& [key, node] : new_.nodes) {
         const auto old = old_.nodes.find(key);
         if (old == old_.nodes.end()) {
-            if (node.isFolder && !holdingFiles.count(key) && !(mergeRuns_ && key == FoldedName(kReserveFolder))) {
+            if (node.isFolder && !holdingFiles.count(key) && !(mergeRuns_ && key == FoldedPath(kReserveFolder))) {
                 Problem("new folder: the empty folder " + Quote(node.gbk) + " cannot be made by a patch, which carries files only");
             }
             continue;
