@@ -77,7 +77,10 @@ bool CopyFileOver(const char* target, const char* source) {
 
 int DeleteFileForce(const char* name) {
     if (!FitsPathBuffer(name)) return 0;
-    if (FileExists(name)) ResetAttributes(name);
+    if (DeleteFileA(name)) return 1;
+    // Only a read-only file costs the two more calls.
+    if (GetLastError() != ERROR_ACCESS_DENIED) return 0;
+    ResetAttributes(name);
     return DeleteFileA(name);
 }
 
@@ -116,7 +119,9 @@ void RemoveTree(const char* folder) {
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                     RemoveTree(child);
                 } else {
-                    DeleteFileForce(child);
+                    // The search gave the attributes: only a read-only file needs them reset.
+                    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ResetAttributes(child);
+                    DeleteFileA(child);
                 }
             } while (FindNextFileA(find.Get(), &found));
         }
@@ -238,38 +243,67 @@ bool KeepOriginal(const char* target, const char* backup) {
     return CreateHardLinkA(backup, target, nullptr) || MoveAside(target, backup);
 }
 
-bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile) {
+bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile,
+                            StepRun run) {
     if (!FitsPathBuffer(source) || !FitsPathBuffer(target)) return false;
+    const bool resumed = run == StepRun::Resumed;
     const DWORD attributes = GetFileAttributesA(target);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A new file: one rename. Without a source it was put in place by an earlier attempt.
         if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-        return !PathExists(source);
+        return resumed && !PathExists(source);
     }
-    if (!PathExists(source)) return true;  // done by an earlier attempt
+    if (resumed && !PathExists(source)) return true;  // done by an earlier attempt
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;  // a folder where a file goes
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         // Noted before it changes; a hard link shares the attributes of its file.
-        if (!PathExists(attributesFile)) {
+        if (!resumed || !PathExists(attributesFile)) {
             const std::string text = std::to_string(attributes);
             if (!WriteFileDurably(attributesFile, text.data(), text.size())) return false;
         }
         if (!SetFileAttributesA(target, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
     }
-    if (!PathExists(backup) && !KeepOriginal(target, backup)) return false;
+    if ((!resumed || !PathExists(backup)) && !KeepOriginal(target, backup)) return false;
     return ReplaceByRename(source, target);
 }
 
+namespace {
+
+// True when both names lead to one file: the backup is a hard link and the original never left.
+bool SameFile(const char* first, const char* second) {
+    BY_HANDLE_FILE_INFORMATION info[2];
+    const char* names[2] = {first, second};
+    for (int i = 0; i < 2; ++i) {
+        // Attributes only: no sharing conflict with whoever holds the file.
+        AutoCloseHandle file(CreateFileA(names[i], FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!file.IsValid() || !GetFileInformationByHandle(file.Get(), &info[i])) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+}  // namespace
+
 bool UndoReplaceKeepingOriginal(const char* source, const char* target, const char* backup,
                                 const char* attributesFile) {
-    if (!PathExists(source) && PathExists(target) && !MoveAside(target, source)) return false;
-    if (PathExists(backup) && !PathExists(target) && !MoveAside(backup, target)) return false;
+    // The replacement may never have happened (its staged file gone, or the rename refused):
+    // the target is then the original itself, which stays where it is.
+    const bool targetIsOriginal = PathExists(backup) && PathExists(target) && SameFile(target, backup);
+    if (!targetIsOriginal && !PathExists(source) && PathExists(target) && !MoveAside(target, source)) return false;
+    if (targetIsOriginal) {
+        // The original's second name goes before its attributes come back: removing it resets
+        // them, for every name of the file. Held open by someone, it stays for the next run.
+        DeleteFileForce(backup);
+    } else if (PathExists(backup) && !PathExists(target) && !MoveAside(backup, target)) {
+        return false;
+    }
     std::string text;
     if (ReadWholeFile(attributesFile, &text, 32)) {
         const DWORD attributes = static_cast<DWORD>(strtoul(text.c_str(), nullptr, 10));
         if (attributes != 0 && !SetFileAttributesA(target, attributes)) return false;
         DeleteFileA(attributesFile);
     }
-    // A hard-linked backup stays behind once the original is back: it goes with the staging.
     return true;
 }

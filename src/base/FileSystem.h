@@ -24,7 +24,8 @@ FILE* OpenForWriting(const char* name, const char* mode);
 // with the archive attribute alone.
 bool CopyFileOver(const char* target, const char* source);
 
-// Resets the attributes and deletes the file; the platform's result (non-zero on success).
+// Deletes the file, a read-only one too (its attributes reset first); the platform's result
+// (non-zero on success).
 int DeleteFileForce(const char* name);
 
 // Writes the bytes as the whole new content of the file ("wb"). True only when every byte was
@@ -71,12 +72,18 @@ bool ReadWholeFile(const char* name, std::string* content, size_t maxLength);
 // the volume has them, so target stays where it is; moved aside where it has not.
 bool KeepOriginal(const char* target, const char* backup);
 
+// How a step of the commit runs. Fresh: in the run that staged it, so its staged file is there
+// and its backup names are free, and none of that needs asking. Resumed: again, after an
+// interruption, so any part of it may be done already and each part is looked at first.
+enum class StepRun { Fresh, Resumed };
+
 // Replaces target by source while keeping what target held at backup, so that either can be put
 // back: the backup is a hard link to the original where the volume has them (target then never
 // goes missing, not even for a moment) and the original moved aside where it has not. A
 // read-only original is made writable first; its attributes are kept in attributesFile. Safe to
-// repeat after an interruption: done once source is gone.
-bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile);
+// repeat after an interruption (StepRun::Resumed): done once source is gone.
+bool ReplaceKeepingOriginal(const char* source, const char* target, const char* backup, const char* attributesFile,
+                            StepRun run);
 
 // Takes back ReplaceKeepingOriginal, also a part of it: the new file returns to source, the
 // original to target with its attributes. Safe to repeat, and a no-op when nothing was done.

@@ -9,6 +9,7 @@
 
 #ifdef _WIN32
 #include <share.h>
+#include <windows.h>
 #endif
 
 namespace {
@@ -91,13 +92,17 @@ void InstallLog::WriteText(const char* text) {
 }
 
 const char* InstallLog::Timestamp() {
+#ifdef _WIN32
+    // Not the runtime's localtime: it reads the time zone from the registry for every line.
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    snprintf(g_timestamp, sizeof(g_timestamp), "[%02u:%02u:%02u]", static_cast<unsigned>(local.wHour),
+             static_cast<unsigned>(local.wMinute), static_cast<unsigned>(local.wSecond));
+#else
     time_t now = time(nullptr);
     struct tm local {};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
     localtime_r(&now, &local);
-#endif
     strftime(g_timestamp, sizeof(g_timestamp), "[%H:%M:%S]", &local);
+#endif
     return g_timestamp;
 }

@@ -1,7 +1,7 @@
 // Unbuffered file access at absolute offsets: each operation is one platform call (Win32 on
 // Windows, POSIX elsewhere), so the layers above decide how large each read and write is. The C
 // runtime's streams turn every seek and every buffer refill into several Win32 calls; here a
-// read or write at an offset is one call.
+// read or write that goes on where the last one ended is one call, and one elsewhere is two.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +39,12 @@ public:
     intptr_t Release();
 
 private:
+    // Moves the handle's file pointer to `offset` unless it is there already (Windows).
+    bool MoveTo(uint64_t offset);
+
     intptr_t handle_ = -1;
+    // Where the handle's file pointer stands (Windows; unknown after a failed call).
+    uint64_t position_ = 0;
 };
 
 // A window of a file read in large blocks: small reads that follow each other are served from

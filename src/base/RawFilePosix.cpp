@@ -28,6 +28,7 @@ bool RawFile::Open(const char* path, Mode mode) {
     const int fd = ::open(path, flags, 0666);
     if (fd < 0) return false;
     handle_ = fd;
+    position_ = 0;  // unused here: pread and pwrite take the offset
     return true;
 }
 

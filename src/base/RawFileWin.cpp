@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace {
 
 HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
@@ -9,12 +11,7 @@ constexpr intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE
 // ReadFile and WriteFile take a DWORD count; pieces stay well below it.
 constexpr size_t kMaxPiece = 1u << 30;
 
-OVERLAPPED At(uint64_t offset) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return at;
-}
+constexpr uint64_t kUnknownPosition = ~uint64_t{0};
 
 }  // namespace
 
@@ -33,6 +30,7 @@ bool RawFile::Open(const char* path, Mode mode) {
     HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<intptr_t>(h);
+    position_ = 0;
     return true;
 }
 
@@ -52,33 +50,52 @@ bool RawFile::QueryLength(uint64_t* length) const {
     return true;
 }
 
-// An offset in the OVERLAPPED of a handle opened without FILE_FLAG_OVERLAPPED makes the read
-// or write happen there, synchronously: no separate seek call.
+// Reads and writes go through the handle's own file pointer, which every one moves on: the
+// streams of this program read and write front to back, so a seek is rarely needed. An offset in
+// an OVERLAPPED would spare even that seek, but each such call also has the system look for an
+// I/O completion port of the handle (under Wine a request to its server every time).
+bool RawFile::MoveTo(uint64_t offset) {
+    if (offset == position_) return true;
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (offset > static_cast<uint64_t>(INT64_MAX) || !SetFilePointerEx(AsHandle(handle_), to, nullptr, FILE_BEGIN)) {
+        position_ = kUnknownPosition;
+        return false;
+    }
+    position_ = offset;
+    return true;
+}
+
 bool RawFile::ReadAt(uint64_t offset, void* dest, size_t count) {
-    if (!IsOpen()) return false;
+    if (!IsOpen() || !MoveTo(offset)) return false;
     uint8_t* p = static_cast<uint8_t*>(dest);
     while (count > 0) {
         const DWORD piece = static_cast<DWORD>(count < kMaxPiece ? count : kMaxPiece);
-        OVERLAPPED at = At(offset);
         DWORD done = 0;
-        if (!ReadFile(AsHandle(handle_), p, piece, &done, &at) || done == 0) return false;
+        if (!ReadFile(AsHandle(handle_), p, piece, &done, nullptr)) {
+            position_ = kUnknownPosition;
+            return false;
+        }
+        position_ += done;
+        if (done == 0) return false;  // the end of the file came first
         p += done;
-        offset += done;
         count -= done;
     }
     return true;
 }
 
 bool RawFile::WriteAt(uint64_t offset, const void* src, size_t count) {
-    if (!IsOpen()) return false;
+    if (!IsOpen() || !MoveTo(offset)) return false;
     const uint8_t* p = static_cast<const uint8_t*>(src);
     while (count > 0) {
         const DWORD piece = static_cast<DWORD>(count < kMaxPiece ? count : kMaxPiece);
-        OVERLAPPED at = At(offset);
         DWORD done = 0;
-        if (!WriteFile(AsHandle(handle_), p, piece, &done, &at) || done != piece) return false;
+        if (!WriteFile(AsHandle(handle_), p, piece, &done, nullptr) || done != piece) {
+            position_ = kUnknownPosition;
+            return false;
+        }
+        position_ += done;
         p += done;
-        offset += done;
         count -= done;
     }
     return true;
@@ -87,5 +104,6 @@ bool RawFile::WriteAt(uint64_t offset, const void* src, size_t count) {
 intptr_t RawFile::Release() {
     const intptr_t h = handle_;
     handle_ = kClosed;
+    position_ = 0;
     return h;
 }

@@ -35,29 +35,37 @@ bool BackgroundFlusher::Add(void* file) {
         }
     }
     queue_.push_back(file);
-    changed_.notify_all();
+    if (queue_.size() >= kWakeBatch) changed_.notify_all();
     return true;
 }
 
 bool BackgroundFlusher::Finish() {
     std::unique_lock<std::mutex> guard(lock_);
+    draining_ = true;
+    changed_.notify_all();
     changed_.wait(guard, [this] { return queue_.empty() && !busy_; });
+    draining_ = false;
     return !failed_;
 }
 
 void BackgroundFlusher::Run() {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
-        changed_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+        changed_.wait(guard, [this] {
+            return stop_ || queue_.size() >= kWakeBatch || (draining_ && !queue_.empty());
+        });
         if (queue_.empty()) return;  // stopping
-        void* file = queue_.front();
-        queue_.pop_front();
-        busy_ = true;
-        guard.unlock();
-        const bool ok = FlushAndClose(file);
-        guard.lock();
-        busy_ = false;
-        if (!ok) failed_ = true;
+        // Once awake, the thread takes file after file until the queue is empty.
+        while (!queue_.empty()) {
+            void* file = queue_.front();
+            queue_.pop_front();
+            busy_ = true;
+            guard.unlock();
+            const bool ok = FlushAndClose(file);
+            guard.lock();
+            busy_ = false;
+            if (!ok) failed_ = true;
+        }
         changed_.notify_all();
     }
 }

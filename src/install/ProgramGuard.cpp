@@ -43,9 +43,16 @@ void EndProcess(DWORD processId) {
 void SetProcessTerminator(ProcessTerminator terminator) { g_terminator = terminator; }
 
 ProgramState CheckRunningProgram(Reporter& reporter, const char* name, WhenRunning whenRunning, NameMatch match) {
+    // No snapshot for a name that can never match.
+    if (!name || !FitsPathBuffer(name) || !HasExeExtension(name)) return ProgramState::NotRunning;
+    return CheckRunningProgramIn(TakeProcessList(), reporter, name, whenRunning, match);
+}
+
+ProgramState CheckRunningProgramIn(const ProcessList& processes, Reporter& reporter, const char* name,
+                                   WhenRunning whenRunning, NameMatch match) {
     if (!name || !FitsPathBuffer(name)) return ProgramState::NotRunning;
     if (!HasExeExtension(name)) return ProgramState::NotRunning;
-    DWORD processId = FindProcessByName(name, match);
+    DWORD processId = FindProcessIn(processes, name, match);
     if (processId == 0) return ProgramState::NotRunning;
     if (whenRunning == WhenRunning::Terminate) {
         EndProcess(processId);
@@ -90,10 +97,14 @@ GuardResult CloseClientPrograms(RunMode mode, const char* currentFolder, Reporte
     };
 
     for (int pass = 0; pass < kGuardPasses; ++pass) {
+        // One snapshot serves the whole pass: a program that starts meanwhile, or that one
+        // ended here restarts, is seen by the next pass, which follows any pass that ended one.
+        const ProcessList processes = TakeProcessList();
         bool terminated = false;
         for (const ClientProgram& program : programs) {
             if (!program.lookedUp) continue;
-            ProgramState state = CheckRunningProgram(reporter, program.name, program.whenRunning, program.match);
+            ProgramState state =
+                CheckRunningProgramIn(processes, reporter, program.name, program.whenRunning, program.match);
             if (state == ProgramState::Refused) return GuardResult::Refused;
             if (state == ProgramState::Terminated) terminated = true;
         }
@@ -124,24 +135,36 @@ Result GuardClientPrograms(RunMode mode, Reporter& reporter) {
     return Result::Reported;
 }
 
-DWORD FindProcessByName(const char* name, NameMatch match) {
-    if (!name || !FitsPathBuffer(name)) return 0;
+ProcessList TakeProcessList() {
+    ProcessList processes;
     AutoCloseHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot.IsValid()) return 0;
-
-    const char* key = FileNamePart(name);
+    if (!snapshot.IsValid()) return processes;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
         entry.szExeFile[sizeof(entry.szExeFile) - 1] = '\0';
-        if (!EqualsIgnoringAsciiCase(key, FileNamePart(entry.szExeFile))) continue;
-        if (match == NameMatch::FileName) return entry.th32ProcessID;
+        processes.push_back(RunningProcess{entry.th32ProcessID, entry.szExeFile});
+    }
+    return processes;
+}
+
+DWORD FindProcessIn(const ProcessList& processes, const char* name, NameMatch match) {
+    if (!name || !FitsPathBuffer(name)) return 0;
+    const char* key = FileNamePart(name);
+    for (const RunningProcess& process : processes) {
+        if (!EqualsIgnoringAsciiCase(key, FileNamePart(process.image.c_str()))) continue;
+        if (match == NameMatch::FileName) return process.id;
         std::string modulePath;
-        if (GetMainModulePath(entry.th32ProcessID, &modulePath) && EqualsIgnoringAsciiCase(modulePath.c_str(), name)) {
-            return entry.th32ProcessID;
+        if (GetMainModulePath(process.id, &modulePath) && EqualsIgnoringAsciiCase(modulePath.c_str(), name)) {
+            return process.id;
         }
     }
     return 0;
+}
+
+DWORD FindProcessByName(const char* name, NameMatch match) {
+    if (!name || !FitsPathBuffer(name)) return 0;
+    return FindProcessIn(TakeProcessList(), name, match);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "base/Reporter.h"
 #include "base/Result.h"
@@ -35,7 +36,20 @@ enum class GuardResult {
 
 constexpr int kGuardPasses = 10;
 
+// The processes one snapshot saw: their ids and image file names.
+struct RunningProcess {
+    DWORD id;
+    std::string image;
+};
+using ProcessList = std::vector<RunningProcess>;
+// One snapshot of the running processes (empty when it cannot be taken).
+ProcessList TakeProcessList();
+
+// Looks for the program in a snapshot of its own.
 ProgramState CheckRunningProgram(Reporter& reporter, const char* name, WhenRunning whenRunning, NameMatch match);
+// Looks for the program in a snapshot taken before: a guard pass takes one for all its names.
+ProgramState CheckRunningProgramIn(const ProcessList& processes, Reporter& reporter, const char* name,
+                                   WhenRunning whenRunning, NameMatch match);
 
 // Checks the client program list, up to kGuardPasses passes. currentFolder is the client folder
 // in its long form (the crash reporter only counts when started from there). Some programs are
@@ -49,6 +63,7 @@ Result GuardClientPrograms(RunMode mode, Reporter& reporter);
 // Process id of the first process whose image name (file name and extension, letter case
 // ignored) equals that of `name`; with NameMatch::FullPath its main module path must equal `name` too.
 DWORD FindProcessByName(const char* name, NameMatch match);
+DWORD FindProcessIn(const ProcessList& processes, const char* name, NameMatch match);
 // Full path of the image of a process, also of a 64-bit process asked from a 32-bit one;
 // false when it cannot be read.
 bool GetMainModulePath(DWORD processId, std::string* path);

@@ -45,7 +45,7 @@ Result RecoverStaging(Reporter& reporter) {
         InstallLog::Write("继续完成上次中断的安装");
         MergeTimer timer;
         size_t failed = 0;
-        if (RunSteps(journal, timer, &failed)) {
+        if (RunSteps(journal, timer, &failed, StepRun::Resumed)) {
             RemoveStaging();
             InstallLog::Write("上次中断的安装已完成");
             return Result::Ok;

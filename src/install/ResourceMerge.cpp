@@ -179,7 +179,7 @@ bool ApplyResourceMerge(const MergeFiles& files, MergeTimer& timer) {
     }
     // Last: the new list takes the place of the old one, which is kept until the run is over.
     return ReplaceKeepingOriginal(files.patchList.c_str(), kIndexList, files.listBackup.c_str(),
-                                  files.listAttributes.c_str());
+                                  files.listAttributes.c_str(), StepRun::Resumed);
 }
 
 bool UndoResourceMerge(const MergeFiles& files) {

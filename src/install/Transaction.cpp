@@ -14,9 +14,10 @@ const char kJournalNew[] = "journal.new";
 bool Exists(const std::string& path) { return PathExists(path.c_str()); }
 
 // Puts the staged file in place; what the target held waits in the staging folder.
-bool RunPut(const JournalOp& op) {
+bool RunPut(const JournalOp& op, StepRun run) {
     return ReplaceKeepingOriginal(StagingPath(StagedName(op.slot)).c_str(), op.target.c_str(),
-                                  StagingPath(OriginalName(op.slot)).c_str(), StagingPath(AttributesName(op.slot)).c_str());
+                                  StagingPath(OriginalName(op.slot)).c_str(), StagingPath(AttributesName(op.slot)).c_str(),
+                                  run);
 }
 
 // The new file goes back to its slot first, so that a repeated undo can tell the two apart.
@@ -27,10 +28,11 @@ bool UndoPut(const JournalOp& op) {
 }
 
 // Moves the target aside; the staging folder's removal deletes it for good.
-bool RunRemove(const JournalOp& op) {
+bool RunRemove(const JournalOp& op, StepRun run) {
     const std::string removed = StagingPath(RemovedName(op.slot));
     if (!PathExists(op.target.c_str())) return true;
-    if (Exists(removed)) return false;  // something new took the place of what was removed
+    // After an interruption: something new took the place of what was removed.
+    if (run == StepRun::Resumed && Exists(removed)) return false;
     return MoveAside(op.target.c_str(), removed.c_str());
 }
 
@@ -78,7 +80,7 @@ MergeFiles MergeFilesFor(uint32_t listSlot) {
     return files;
 }
 
-bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep) {
+bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep, StepRun run) {
     for (size_t i = 0; i < journal.ops.size(); ++i) {
         const JournalOp& op = journal.ops[i];
         bool ok = false;
@@ -87,10 +89,10 @@ bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep) {
             ok = RunDir(op);
             break;
         case OpKind::Put:
-            ok = RunPut(op);
+            ok = RunPut(op, run);
             break;
         case OpKind::Remove:
-            ok = RunRemove(op);
+            ok = RunRemove(op, run);
             break;
         case OpKind::Merge:
             ok = ApplyResourceMerge(MergeFilesFor(op.slot), timer);
@@ -238,7 +240,7 @@ bool Transaction::BeginCommit(std::string* failureText) {
 
 Result Transaction::FinishCommit(MergeTimer& timer, std::string* failureText) {
     size_t failed = 0;
-    if (RunSteps(journal_, timer, &failed)) {
+    if (RunSteps(journal_, timer, &failed, StepRun::Fresh)) {
         finished_ = true;
         RemoveStaging();
         return Result::Ok;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/FileSystem.h"
 #include "base/Result.h"
 #include "install/Flusher.h"
 #include "install/Journal.h"
@@ -86,8 +87,9 @@ private:
 MergeFiles MergeFilesFor(uint32_t listSlot);
 
 // Runs every step of the journal in order; each step is done already or done now. False at the
-// first step that fails; failedStep then tells which.
-bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep);
+// first step that fails; failedStep then tells which. StepRun::Fresh only in the run that staged
+// the files and wrote the journal.
+bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep, StepRun run);
 // Takes back every step, the last first; steps never run are left as they are. False when
 // something could not be put back (the journal then stays for the next run).
 bool UndoSteps(const Journal& journal);

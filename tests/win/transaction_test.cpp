@@ -201,6 +201,31 @@ TEST_F(TransactionTest, FailingStepPutsTheClientBackByteForByte) {
     EXPECT_EQ(TreeHere(), before_);
 }
 
+// A staged file taken away between staging and commit (a virus scanner, a player tidying up):
+// in the run that staged it, its step has not been done by anyone, so the commit fails and
+// everything goes back, whether the target is a new file or replaces one.
+TEST_F(TransactionTest, StagedFileThatVanishedFailsTheCommit) {
+    const struct {
+        const char* target;
+        const char* failure;
+    } cases[] = {{"deep/er/x.bin", "更新文件deep/er/x.bin时出错！"}, {"data\\ro.txt", "更新文件data\\ro.txt时出错！"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        Transaction t(0x010300BE);
+        Plan(t);
+        std::string failure;
+        ASSERT_TRUE(t.BeginCommit(&failure));
+        uint32_t slot = 0;
+        for (const JournalOp& op : t.Steps().ops) {
+            if (op.kind == OpKind::Put && op.target == c.target) slot = op.slot;
+        }
+        ASSERT_TRUE(DeleteFileA(StagingPath(StagedName(slot)).c_str()));
+        EXPECT_EQ(t.FinishCommit(timer_, &failure), Result::Reported);
+        EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(TreeHere(), before_);
+    }
+}
+
 TEST_F(TransactionTest, FileHeldOpenStopsTheCommitAndEverythingGoesBack) {
     Transaction t(0x010300BE);
     Plan(t);
@@ -258,7 +283,7 @@ TEST(TransactionRecovery, EveryStopInTheCommitIsFinishedByTheNextRun) {
             steps = partial.ops.size();
             partial.ops.resize(std::min(stop, steps));
             MergeTimer timer;
-            ASSERT_TRUE(RunSteps(partial, timer, nullptr));
+            ASSERT_TRUE(RunSteps(partial, timer, nullptr, StepRun::Fresh));
         }  // the run ends here, as if killed: the staging folder stays
         ASSERT_TRUE(velsupport::FolderExists(kStagingFolder));
         EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
@@ -285,7 +310,7 @@ TEST(TransactionRecovery, EveryStopInTheUndoIsUndoneByTheNextRun) {
             Journal journal = t.Steps();
             steps = journal.ops.size();
             MergeTimer timer;
-            ASSERT_TRUE(RunSteps(journal, timer, nullptr));
+            ASSERT_TRUE(RunSteps(journal, timer, nullptr, StepRun::Fresh));
             // The last step "failed": the undo starts and stops after `undone` steps.
             journal.phase = JournalPhase::Rollback;
             ASSERT_TRUE(WriteJournal(journal));
