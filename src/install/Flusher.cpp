@@ -20,22 +20,29 @@ BackgroundFlusher::~BackgroundFlusher() {
         stop_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
+    for (std::thread& thread : threads_) thread.join();
 }
 
 bool BackgroundFlusher::Add(void* file) {
     std::unique_lock<std::mutex> guard(lock_);
-    if (!thread_.joinable()) {
+    if (threads_.empty()) {
+        // As many threads as can be had, up to kThreads; none at all means flushing here.
         try {
-            thread_ = std::thread(&BackgroundFlusher::Run, this);
-        } catch (const std::system_error&) {
+            threads_.reserve(kThreads);
+            while (threads_.size() < kThreads) threads_.emplace_back(&BackgroundFlusher::Run, this);
+        } catch (const std::exception&) {
+        }
+        if (threads_.empty()) {
             guard.unlock();
             if (!FlushAndClose(file)) failed_ = true;
             return false;
         }
     }
     queue_.push_back(file);
-    if (queue_.size() >= kWakeBatch) changed_.notify_all();
+    if (queue_.size() >= kWakeBatch && !awake_) {
+        awake_ = true;
+        changed_.notify_all();
+    }
     return true;
 }
 
@@ -43,7 +50,7 @@ bool BackgroundFlusher::Finish() {
     std::unique_lock<std::mutex> guard(lock_);
     draining_ = true;
     changed_.notify_all();
-    changed_.wait(guard, [this] { return queue_.empty() && !busy_; });
+    changed_.wait(guard, [this] { return queue_.empty() && active_ == 0; });
     draining_ = false;
     return !failed_;
 }
@@ -51,21 +58,20 @@ bool BackgroundFlusher::Finish() {
 void BackgroundFlusher::Run() {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
-        changed_.wait(guard, [this] {
-            return stop_ || queue_.size() >= kWakeBatch || (draining_ && !queue_.empty());
-        });
+        changed_.wait(guard, [this] { return stop_ || (!queue_.empty() && (awake_ || draining_)); });
         if (queue_.empty()) return;  // stopping
-        // Once awake, the thread takes file after file until the queue is empty.
+        // Once woken, the threads take file after file until the queue is empty.
         while (!queue_.empty()) {
             void* file = queue_.front();
             queue_.pop_front();
-            busy_ = true;
+            ++active_;
             guard.unlock();
             const bool ok = FlushAndClose(file);
             guard.lock();
-            busy_ = false;
+            --active_;
             if (!ok) failed_ = true;
         }
+        awake_ = false;
         changed_.notify_all();
     }
 }

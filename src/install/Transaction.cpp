@@ -44,9 +44,25 @@ bool UndoRemove(const JournalOp& op) {
     return !PathExists(op.target.c_str()) && MoveAside(removed.c_str(), op.target.c_str());
 }
 
-bool RunDir(const JournalOp& op) {
-    if (IsFolder(op.target.c_str())) return true;
-    return CreateDirectoryA(op.target.c_str(), nullptr) || IsFolder(op.target.c_str());
+// Folders the commit of the staging run made itself: they hold only what the commit puts there.
+using MadeFolders = std::unordered_set<std::string>;
+
+bool RunDir(const JournalOp& op, StepRun run, MadeFolders* made) {
+    // The staging run added the step for a folder that was missing; a resumed run asks first.
+    if (run == StepRun::Resumed && IsFolder(op.target.c_str())) return true;
+    if (CreateDirectoryA(op.target.c_str(), nullptr)) {
+        if (run == StepRun::Fresh) made->insert(FoldedPath(op.target));
+        return true;
+    }
+    return IsFolder(op.target.c_str());
+}
+
+// A file going into a folder this commit made is new there: one rename, nothing to ask or keep.
+// False when it is not such a file or the rename fails (the full step then runs).
+bool PutIntoMadeFolder(const JournalOp& op, const MadeFolders& made) {
+    const std::vector<std::string> parents = ParentFolders(op.target);
+    if (parents.empty() || made.count(FoldedPath(parents.back())) == 0) return false;
+    return MoveFileExA(StagingPath(StagedName(op.slot)).c_str(), op.target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool UndoDir(const JournalOp& op) {
@@ -81,15 +97,16 @@ MergeFiles MergeFilesFor(uint32_t listSlot) {
 }
 
 bool RunSteps(const Journal& journal, MergeTimer& timer, size_t* failedStep, StepRun run) {
+    MadeFolders made;
     for (size_t i = 0; i < journal.ops.size(); ++i) {
         const JournalOp& op = journal.ops[i];
         bool ok = false;
         switch (op.kind) {
         case OpKind::Dir:
-            ok = RunDir(op);
+            ok = RunDir(op, run, &made);
             break;
         case OpKind::Put:
-            ok = RunPut(op, run);
+            ok = (run == StepRun::Fresh && PutIntoMadeFolder(op, made)) || RunPut(op, run);
             break;
         case OpKind::Remove:
             ok = RunRemove(op, run);

@@ -393,7 +393,20 @@ class Harness:
         return client, inst
 
     def install(self, client, inst, limit, log=None, lean=None):
-        """One silent run under the monitor, every Wine process with the library; limit 0: none."""
+        """One silent run under the monitor, every Wine process with the library; limit 0: none.
+
+        Now and then, on a loaded machine, a Wine start ends at once with nothing printed: the
+        monitor then never ran, nor the installer, and the run is started again (twice at most)."""
+        for attempt in range(3):
+            res = self.install_once(client, inst, limit, log, lean)
+            # A run the harness killed may end without a line: that is the kill, not Wine.
+            if not res["no_output"] or res["timed_out"] or res["killed_at"]:
+                break
+            print("killpoint: the monitor ended with %s before printing anything (attempt %d); started again"
+                  % (res["wine_rc"], attempt + 1), flush=True)
+        return res
+
+    def install_once(self, client, inst, limit, log=None, lean=None):
         started = time.monotonic()
         self.shared.reset(limit)
         env = self.base_env(lean)
@@ -443,7 +456,8 @@ class Harness:
             if lines:
                 last_log = lines[-1]
         self.run_seconds.append(time.monotonic() - started)
-        return {"wine_rc": rc, "exit": exit_code, "timed_out": timed_out, "count": state["count"],
+        return {"wine_rc": rc, "exit": exit_code, "timed_out": timed_out, "no_output": not monitor.strip(),
+                "count": state["count"],
                 "killed_at": state["killed_at"], "killed_pid": state["killed_pid"],
                 "server_pid": state["server_pid"], "last_log": last_log, "last_report": last_report}
 
