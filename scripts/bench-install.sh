@@ -10,7 +10,8 @@
 #   - a bare Wine start of a trivial program ("wine cmd /c exit"): Wine's fixed cost per program
 #   - the same monitor run of the installer without a package, which ends at the trailer check:
 #     the fixed cost of the two Wine processes of an install
-#   - a native "cp" of the client archive: the floor of the archive rebuild
+#   - a native "cp" of the client archive: the floor of the archive rebuild; and the same copy
+#     followed by "sync" of the copy, as durable as the installer makes its files
 # and prints the medians. Every install is checked: EXIT 0, progress 100 then -1, update.cfg at
 # 1.3.0.190, no patch.pkg left; a first, uncounted round is also compared file by file with the
 # patch (client archive and plain files), and so is its unzip. Beside the times it prints the
@@ -345,7 +346,7 @@ peak_of() {
   sed -n 's/^MEMORY peak_working_set=\([0-9]*\).*/\1/p' "$1" | awk '{ printf "%d", $1 / 1024 } END { if (NR == 0) print 0 }'
 }
 
-t_install=() t_unzip=() t_wine=() t_floor=() t_base=() t_cp=() m_peak=() m_base_peak=()
+t_install=() t_unzip=() t_wine=() t_floor=() t_base=() t_cp=() t_cpsync=() m_peak=() m_base_peak=()
 # Round 0 warms the caches up, is checked file by file and not counted. Nothing is deleted before
 # the end: freeing blocks (the disk is mounted with discard) slows the writes that follow.
 for ((i = 0; i <= reps; i++)); do
@@ -375,6 +376,14 @@ for ((i = 0; i <= reps; i++)); do
   cp "$client/package/$client_archive" "$work/runs/cp-$i.pkg" || die "cp failed"
   t1=$EPOCHREALTIME
   s_cp=$(elapsed "$t0" "$t1")
+  # The same copy made durable (fsync of the copy): the installer flushes what it writes before
+  # its commit.
+  settle
+  t0=$EPOCHREALTIME
+  cp "$client/package/$client_archive" "$work/runs/cp-sync-$i.pkg" && sync "$work/runs/cp-sync-$i.pkg" ||
+    die "cp and sync failed"
+  t1=$EPOCHREALTIME
+  s_cpsync=$(elapsed "$t0" "$t1")
 
   # Wine's own cost: a trivial program.
   t0=$EPOCHREALTIME
@@ -398,7 +407,7 @@ for ((i = 0; i <= reps; i++)); do
     echo "  warm-up: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, cp $s_cp s, wine start $s_wine s, floor $s_floor s (checked file by file, not counted)"
     continue
   fi
-  t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor") t_cp+=("$s_cp")
+  t_install+=("$s_install") t_unzip+=("$s_unzip") t_wine+=("$s_wine") t_floor+=("$s_floor") t_cp+=("$s_cp") t_cpsync+=("$s_cpsync")
   m_peak+=("$(peak_of "$work/runs/install-$i/monitor.out")")
   [ -n "$s_base" ] && t_base+=("$s_base") && m_base_peak+=("$(peak_of "$work/runs/baseline-$i/monitor.out")")
   echo "  run $i: installer $s_install s${s_base:+, baseline $s_base s}, unzip $s_unzip s, cp $s_cp s, wine start $s_wine s, floor $s_floor s"
@@ -515,6 +524,9 @@ fi
 m_cp=$(median "${t_cp[@]}")
 row "cp of the client archive, native" "$m_cp" "$(lowest "${t_cp[@]}")" "$(highest "${t_cp[@]}")"
 row "ratio (installer minus Wine start) / cp" "$(calc '%.1f' "($m_install - $m_wine) / $m_cp")" "" ""
+m_cpsync=$(median "${t_cpsync[@]}")
+row "cp of the client archive and sync of the copy" "$m_cpsync" "$(lowest "${t_cpsync[@]}")" "$(highest "${t_cpsync[@]}")"
+row "ratio (installer minus Wine start) / (cp + sync)" "$(calc '%.1f' "($m_install - $m_wine) / $m_cpsync")" "" ""
 row "ratio (installer minus Wine start) / unzip" "$(calc '%.2f' "($m_install - $m_wine) / $m_unzip")" "" ""
 echo
 echo "  peak working set of the installer (KiB, median): $(median "${m_peak[@]}")${m_base_peak[0]:+; baseline $(median "${m_base_peak[@]}")}"
