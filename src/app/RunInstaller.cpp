@@ -57,8 +57,10 @@ int RunSilent(const char* commandLine) {
     run.client.folder = args.folder;
     reporter.LogSilentStart(run.client.folder);
 
-    // An interrupted earlier run is finished or undone before anything is checked.
-    Result rc = RecoverInterruptedRun(run.client.folder, reporter);
+    // An interrupted earlier run is finished or undone before anything is checked; the folder
+    // stays locked against other installers until the run ends.
+    RunLock lock;
+    Result rc = RecoverInterruptedRun(run.client.folder, reporter, lock);
     if (Failed(rc)) {
         reporter.ReportDriverFailure();
         InstallLog::Write("升级失败！");

@@ -111,8 +111,10 @@ void RepairVersionFile() {
 
 }  // namespace
 
-Result RecoverInterruptedRun(const std::string& clientFolder, Reporter& reporter) {
+Result RecoverInterruptedRun(const std::string& clientFolder, Reporter& reporter, RunLock& lock) {
+    lock.Release();
     if (clientFolder.empty() || !SetCurrentDirectoryA(clientFolder.c_str())) return Result::Ok;
+    if (lock.Take() == RunLock::State::HeldElsewhere) return Stop(reporter, kRunLockHeldText);
     Result rc = RecoverStaging(reporter);
     if (Failed(rc)) return rc;
     RepairArchiveList();

@@ -29,7 +29,7 @@ void __cdecl InstallThread(void* parameter) {
 
 // An interrupted earlier run in the folder first, then the client check.
 Result RecoverAndCheck(DialogSession& session) {
-    Result rc = RecoverInterruptedRun(session.run.client.folder, session.reporter);
+    Result rc = RecoverInterruptedRun(session.run.client.folder, session.reporter, session.lock);
     if (Failed(rc)) return rc;
     return CheckClientFolder(session.run, session.reporter);
 }

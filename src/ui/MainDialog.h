@@ -4,12 +4,15 @@
 #include <windows.h>
 
 #include "install/InstallRun.h"
+#include "install/RunLock.h"
 #include "ui/DialogReporter.h"
 
 // One dialog run: the run state and the reporter that shows it.
 struct DialogSession {
     RunState run;
     DialogReporter reporter{run};
+    // The client folder shown is locked against other installers while the dialog is open.
+    RunLock lock;
 };
 
 // Opens the modal main dialog and returns when it has been closed.

@@ -106,6 +106,30 @@ TEST_F(TransactionRun, InterruptedCommitIsFinishedFirst)
     EXPECT_FALSE(Exists("VelmoraPatch.staging"));
 }
 
+// A second installer started on the folder while the first is in its commit (here: the first's
+// lock held by the test) neither finishes nor undoes the first's staging folder: it stops with
+// 501 and touches nothing.
+TEST_F(TransactionRun, ASecondInstallerLeavesTheFirstOnesCommitAlone)
+{
+    LayOut();
+    BuildPatch(Patch());
+    Put("VelmoraPatch.staging\\s0", "staged by the first run");
+    Put("VelmoraPatch.staging\\journal",
+        "VELJOURNAL 1\nphase commit\nto 16974782\ndir earlier\nput 0 earlier\\done.txt\nend\n");
+    velsupport::ScopedHandle first(CreateFileA(At("VelmoraPatch.lock").c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                               nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    ASSERT_TRUE(first.Valid());
+    const Snapshot before = TakeSnapshot(Client());
+
+    const SilentResult r = RunSilent();
+
+    const std::string text = "另一个更新程序正在更新此客户端，请等它结束后再试！";
+    EXPECT_EQ(r.run.exitCode, 1u);
+    EXPECT_MESSAGES(r.run.messages, (std::vector<velsupport::CopyDataRecord>{ResultMessage(501, text)}));
+    EXPECT_TRUE(LogHasInOrder(r.log, {text, "升级失败！"})) << Shown(r.log);
+    EXPECT_FOLDER(TakeSnapshot(Client()), before);
+}
+
 // What an installer that wrote beside its targets left half done: the client archive parked
 // as "tmp.tmp" and the version file lost. Both are put back first, then the patch goes on top.
 TEST_F(TransactionRun, LeftoversOfAnOlderInstallerAreRepairedFirst)

@@ -120,6 +120,12 @@ protected:
     LauncherReporter reporter_{reinterpret_cast<HWND>(static_cast<INT_PTR>(1))};
 };
 
+// The recovery stage of a run, with the run's lock let go at its end.
+Result Recover(const std::string& folder, Reporter& reporter) {
+    RunLock lock;
+    return RecoverInterruptedRun(folder, reporter, lock);
+}
+
 // The client as one complete run leaves it.
 Tree Reference() {
     velsupport::TempFolder folder("vel-txref");
@@ -246,7 +252,7 @@ TEST_F(TransactionTest, FileHeldOpenStopsTheCommitAndEverythingGoesBack) {
     EXPECT_FALSE(Exists(StagingPath("journal")));
     EXPECT_EQ(failure, "文件update.cfg.new改名为update.cfg时出错！");
     // The next run removes what is left.
-    EXPECT_EQ(RecoverInterruptedRun(folder_.Path(), reporter_), Result::Ok);
+    EXPECT_EQ(Recover(folder_.Path(), reporter_), Result::Ok);
     EXPECT_EQ(TreeHere(), before_);
 }
 
@@ -286,7 +292,7 @@ TEST(TransactionRecovery, EveryStopInTheCommitIsFinishedByTheNextRun) {
             ASSERT_TRUE(RunSteps(partial, timer, nullptr, StepRun::Fresh));
         }  // the run ends here, as if killed: the staging folder stays
         ASSERT_TRUE(velsupport::FolderExists(kStagingFolder));
-        EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+        EXPECT_EQ(Recover(folder.Path(), reporter), Result::Ok);
         EXPECT_EQ(TreeHere(), reference);
         if (stop >= steps) break;
     }
@@ -319,10 +325,41 @@ TEST(TransactionRecovery, EveryStopInTheUndoIsUndoneByTheNextRun) {
             tail.ops.assign(journal.ops.begin() + static_cast<std::ptrdiff_t>(keep), journal.ops.end());
             ASSERT_TRUE(UndoSteps(tail));
         }
-        EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+        EXPECT_EQ(Recover(folder.Path(), reporter), Result::Ok);
         EXPECT_EQ(TreeHere(), before);
         if (undone >= steps) break;
     }
+}
+
+// A second installer on the same folder while the first is in its commit: it must leave the
+// first's staging folder alone, and once the first has ended, it finishes what is left.
+TEST(TransactionRecovery, AFolderLockedByAnotherRunIsLeftAlone) {
+    velsupport::TempFolder folder("vel-txlock");
+    ASSERT_TRUE(folder.Enter());
+    MakeClient();
+    LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
+    const Tree reference = Reference();
+    ASSERT_TRUE(folder.Enter());
+    {
+        RunLock first;
+        ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter, first), Result::Ok);
+        Transaction t(0x010300BE);
+        Plan(t);
+        std::string failure;
+        ASSERT_TRUE(t.BeginCommit(&failure));
+        Journal half = t.Steps();
+        half.ops.resize(half.ops.size() / 2);
+        MergeTimer timer;
+        ASSERT_TRUE(RunSteps(half, timer, nullptr, StepRun::Fresh));
+        const Tree during = TreeHere();
+
+        EXPECT_EQ(Recover(folder.Path(), reporter), Result::Reported);
+        EXPECT_EQ(reporter.StatusText(), kRunLockHeldText);
+        EXPECT_EQ(TreeHere(), during);
+    }  // the first run ends here, as if killed in its commit
+    EXPECT_FALSE(Exists(kRunLockName));
+    EXPECT_EQ(Recover(folder.Path(), reporter), Result::Ok);
+    EXPECT_EQ(TreeHere(), reference);
 }
 
 TEST(TransactionRecovery, DamagedJournalStopsTheRunAndKeepsEverything) {
@@ -334,13 +371,13 @@ TEST(TransactionRecovery, DamagedJournalStopsTheRunAndKeepsEverything) {
     ASSERT_TRUE(WriteRawFile(StagingPath("o3"), "an original"));
     const Tree before = TreeHere();
     LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
-    EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Reported);
+    EXPECT_EQ(Recover(folder.Path(), reporter), Result::Reported);
     EXPECT_EQ(reporter.StatusText(), std::string("临时安装文件夹") + kStagingFolder + "已损坏，无法更新！");
     EXPECT_EQ(TreeHere(), before);
 
     // Without a journal the staging folder holds staged copies only: it goes.
     ASSERT_TRUE(DeleteFileA(StagingPath("journal").c_str()));
-    EXPECT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+    EXPECT_EQ(Recover(folder.Path(), reporter), Result::Ok);
     EXPECT_FALSE(Exists(kStagingFolder));
 }
 
@@ -357,7 +394,7 @@ TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
     // The version file lost between its backup and its replacement.
     ASSERT_TRUE(WriteRawFile("update.cfg.new", "ver=1.3.0.190\r\n"));
     LauncherReporter reporter(reinterpret_cast<HWND>(static_cast<INT_PTR>(1)));
-    ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+    ASSERT_EQ(Recover(folder.Path(), reporter), Result::Ok);
     std::string text;
     EXPECT_TRUE(velsupport::ReadFileText("package\\A.pkg", &text));
     EXPECT_EQ(text, archive);
@@ -369,14 +406,14 @@ TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
     // An emptied update.cfg with the old one in the backup slot and no new one.
     ASSERT_TRUE(WriteRawFile("update.cfg", ""));
     ASSERT_TRUE(WriteRawFile("tmp.tmp", "ver=1.3.0.189\r\n"));
-    ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+    ASSERT_EQ(Recover(folder.Path(), reporter), Result::Ok);
     EXPECT_TRUE(velsupport::ReadFileText("update.cfg", &text));
     EXPECT_EQ(text, "ver=1.3.0.189\r\n");
 
     // The archive list cut short while it was copied from its complete temporary list.
     ASSERT_TRUE(WriteRawFile("package\\package.cfg", "A.pk"));
     ASSERT_TRUE(WriteRawFile("package\\package.cfg.tmp", "A.pkg\r\nD010300BE.pkg\r\n"));
-    ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+    ASSERT_EQ(Recover(folder.Path(), reporter), Result::Ok);
     EXPECT_TRUE(velsupport::ReadFileText("package\\package.cfg", &text));
     EXPECT_EQ(text, "A.pkg\r\nD010300BE.pkg\r\n");
 
@@ -384,6 +421,6 @@ TEST(TransactionRecovery, LeftoversOfOlderInstallersAreRepaired) {
     ASSERT_TRUE(WriteRawFile("tmp.tmp", "notes"));
     ASSERT_TRUE(WriteRawFile("package\\package.cfg.tmp", "B.pkg\r\n"));
     const Tree before = TreeHere();
-    ASSERT_EQ(RecoverInterruptedRun(folder.Path(), reporter), Result::Ok);
+    ASSERT_EQ(Recover(folder.Path(), reporter), Result::Ok);
     EXPECT_EQ(TreeHere(), before);
 }
