@@ -42,8 +42,11 @@ struct BoxAnswerer {
     {
         for (auto it = answered.begin(); it != answered.end();)
             it = IsWindow(*it) ? std::next(it) : answered.erase(it);
+        // Answers for one caption are used in their order: only the first one left is looked at,
+        // or a box turning visible between two looks would get the second answer first.
+        std::set<std::string> looked;
         for (BoxAnswer& a : pending) {
-            if (a.times <= 0)
+            if (a.times <= 0 || !looked.insert(a.caption).second)
                 continue;
             HWND box = FindWindowA("#32770", a.caption.c_str());
             // Invisible means its WM_INITDIALOG has not run yet, so its text is not set.
