@@ -262,6 +262,8 @@ TEST(TreeDiff, RefusesWhatAPatchCannotExpressAndNamesIt) {
          "data\\a.txt"},
         {"a file every installation removes", [](ClientSpec&, ClientSpec& now) { now.files["tmp.tmp"] = {"t", false}; },
          "tmp.tmp"},
+        {"an installer's run lock left in the old folder",
+         [](ClientSpec& old, ClientSpec&) { old.files["VelmoraPatch.lock"] = {"", false}; }, "VelmoraPatch.lock"},
         {"a file named like the delete list",
          [](ClientSpec&, ClientSpec& now) { now.files["updatedellist.txt"] = {"t", false}; }, "updatedellist.txt"},
         {"two names Windows cannot hold apart",

@@ -32,6 +32,8 @@ const char kIndexListEntry[] = "RAVN/RAVNFileList.ini";
 const char kReserveFolder[] = "RAVN\\RAVNReserve";
 const char kDeleteListName[] = "UpdateDelList.txt";
 const char kStagingFolderName[] = "VelmoraPatch.staging";
+// An installer's run lock, left only by a machine that stopped during a run.
+const char kRunLockFileName[] = "VelmoraPatch.lock";
 
 
 
@@ -529,9 +531,11 @@ bool DiffRun::CheckSpecialNames() {
         }
     }
     for (Tree* tree : {&old_, &new_}) {
-        if (tree->Find(kStagingFolderName)) {
-            Problem(tree->label + " folder: holds " + kStagingFolderName +
-                    ", an unfinished installation; let an installer finish it first");
+        for (const char* name : {kStagingFolderName, kRunLockFileName}) {
+            if (tree->Find(name)) {
+                Problem(tree->label + " folder: holds " + name +
+                        ", an unfinished installation; let an installer finish it first");
+            }
         }
     }
     return result_->problems.size() == before;
