@@ -119,9 +119,7 @@ void RemoveTree(const char* folder) {
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                     RemoveTree(child);
                 } else {
-                    // The search gave the attributes: only a read-only file needs them reset.
-                    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ResetAttributes(child);
-                    DeleteFileA(child);
+                    DeleteFileForce(child);
                 }
             } while (FindNextFileA(find.Get(), &found));
         }

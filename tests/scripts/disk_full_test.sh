@@ -39,16 +39,9 @@ if ! mount -t tmpfs -o size=4m tmpfs "$disk" 2>"$work/mount.err"; then
 fi
 mounted=1
 
-# Wine maps the Unix root to drive Z:.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-if [ -x "$repo/build/native/bin/velpack" ]; then
-  velpack() { "$repo/build/native/bin/velpack" "$@"; }
-  host() { printf '%s' "$1"; }
-else
-  velpack() { "$wine_run" "$velpack_exe" "$@"; }
-  host() { winpath "$1"; }
-fi
+# shellcheck source=velpack_tools.sh
+. "$(dirname "$0")/velpack_tools.sh"
+use_velpack "$repo" "$wine_run" "$velpack_exe" || { echo "FAIL: no velpack at $velpack_exe"; exit 1; }
 
 # Incompressible bytes, the same on every run.
 noise() {

@@ -16,14 +16,9 @@ work=$(mktemp -d "$parent/launcher64.XXXXXX") || { echo "FAIL: cannot make a fol
 trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-if [ -x "$repo/build/native/bin/velpack" ]; then
-  velpack() { "$repo/build/native/bin/velpack" "$@"; }
-  host() { printf '%s' "$1"; }
-else
-  velpack() { "$run" "$velpack_exe" "$@"; }
-  host() { winpath "$1"; }
-fi
+# shellcheck source=velpack_tools.sh
+. "$(dirname "$0")/velpack_tools.sh"
+use_velpack "$repo" "$run" "$velpack_exe" || { echo "FAIL: no velpack at $velpack_exe"; exit 1; }
 
 mkdir -p "$work/client/package" "$work/archive/Res" "$work/patch/Res" "$work/patch/说明"
 printf 'ver=1.3.0.189\r\nexe=Velmora.exe\r\n' >"$work/client/update.cfg"

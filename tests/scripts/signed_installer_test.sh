@@ -19,20 +19,10 @@ done
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/vel-signed.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
-# Wine maps the Unix root to drive Z:.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-# The native release tool when the native tree has one, else the Windows one under Wine.
-if [ -x "$repo/build/native/bin/velpack" ]; then
-  velpack() { "$repo/build/native/bin/velpack" "$@"; }
-  host() { printf '%s' "$1"; }
-elif [ -f "$bin/velpack.exe" ]; then
-  velpack() { "$wine_run" "$bin/velpack.exe" "$@"; }
-  host() { winpath "$1"; }
-else
-  echo "FAIL: no velpack (build/native/bin/velpack or $bin/velpack.exe)"
-  exit 1
-fi
+# shellcheck source=velpack_tools.sh
+. "$(dirname "$0")/velpack_tools.sh"
+use_velpack "$repo" "$wine_run" "$bin/velpack.exe" ||
+  { echo "FAIL: no velpack (build/native/bin/velpack or $bin/velpack.exe)"; exit 1; }
 
 mkdir -p "$tmp/patch" "$tmp/run" "$tmp/client/package"
 printf 'ver=1.3.0.190\r\nexe=Velmora.exe\r\n' >"$tmp/patch/update.cfg"
